@@ -1,0 +1,153 @@
+#include "devhost/commands.h"
+
+#include <spdlog/logger.h>
+#include <algorithm>
+#include <cwctype>
+
+#include "devhost/host.h"
+
+namespace devhost {
+
+namespace {
+
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+           return std::towlower(static_cast<wint_t>(x)) == std::towlower(static_cast<wint_t>(y));
+         });
+}
+
+}  // namespace
+
+CommandRegistry::~CommandRegistry() = default;
+
+void CommandRegistry::RegisterRconCommand(const FString& name, const AsaApi::RconHandler& handler) {
+  host_.faults().Check("RegisterRconCommand");
+  std::wstring key(*name);
+  for (auto& entry : rcon_) {
+    if (EqualsIgnoringCase(entry.name, key)) {
+      host_.log().Host().warn(
+          "RCON command '{}' is registered already; the new handler is ignored.", Utf8Encode(key));
+      return;
+    }
+  }
+  rcon_.push_back(
+      Rcon{std::move(key), std::make_shared<AsaApi::RconHandler>(handler), host_.CurrentModule()});
+}
+
+void CommandRegistry::RegisterUpdateCallback(const FString& id,
+                                             const AsaApi::UpdateCallback& callback) {
+  host_.faults().Check("RegisterUpdateCallback");
+  std::wstring key(*id);
+  for (auto& entry : updates_) {
+    if (!entry.removed && entry.id == key) {
+      host_.log().Host().warn("Update callback '{}' is registered already; the new one is ignored.",
+                              Utf8Encode(key));
+      return;
+    }
+  }
+  updates_.push_back(Update{std::move(key), std::make_shared<AsaApi::UpdateCallback>(callback),
+                            host_.CurrentModule(), false});
+}
+
+bool CommandRegistry::UnregisterRconCommand(const FString& name) {
+  host_.faults().Check("UnregisterRconCommand");
+  const std::wstring key(*name);
+  auto it = std::find_if(rcon_.begin(), rcon_.end(),
+                         [&](const Rcon& e) { return EqualsIgnoringCase(e.name, key); });
+  if (it == rcon_.end()) {
+    return false;
+  }
+  rcon_.erase(it);
+  return true;
+}
+
+bool CommandRegistry::UnregisterUpdateCallback(const FString& id) {
+  host_.faults().Check("UnregisterUpdateCallback");
+  const std::wstring key(*id);
+  for (auto& entry : updates_) {
+    if (!entry.removed && entry.id == key) {
+      // Erased only after the round: the callable may be the one running now.
+      entry.removed = true;
+      if (dispatching_ == 0) {
+        Compact();
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CommandRegistry::ExecuteRcon(const std::wstring& name, RCONClientConnection* connection,
+                                  RCONPacket* packet, UWorld* world) {
+  auto it = std::find_if(rcon_.begin(), rcon_.end(),
+                         [&](const Rcon& e) { return EqualsIgnoringCase(e.name, name); });
+  if (it == rcon_.end()) {
+    return false;
+  }
+  // A copy keeps the handler alive if it unregisters its own command.
+  auto handler = it->handler;
+  host_.RunPluginCode("RCON command handler", [&] { (*handler)(connection, packet, world); });
+  return true;
+}
+
+void CommandRegistry::RunUpdateCallbacks() {
+  ++dispatching_;
+  // Callbacks registered during the round run from the next round on.
+  const std::size_t n = updates_.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (updates_[i].removed) {
+      continue;
+    }
+    auto callback = updates_[i].callback;
+    host_.RunPluginCode("update callback", [&] { (*callback)(); });
+  }
+  --dispatching_;
+  if (dispatching_ == 0) {
+    Compact();
+  }
+}
+
+void CommandRegistry::Compact() {
+  std::erase_if(updates_, [](const Update& u) { return u.removed; });
+}
+
+bool CommandRegistry::HasRconCommand(const std::wstring& name) const {
+  return std::any_of(rcon_.begin(), rcon_.end(),
+                     [&](const Rcon& e) { return EqualsIgnoringCase(e.name, name); });
+}
+
+bool CommandRegistry::HasUpdateCallback(const std::wstring& id) const {
+  return std::any_of(updates_.begin(), updates_.end(),
+                     [&](const Update& u) { return !u.removed && u.id == id; });
+}
+
+std::vector<std::wstring> CommandRegistry::RconCommandNames() const {
+  std::vector<std::wstring> names;
+  for (auto& e : rcon_) {
+    names.push_back(e.name);
+  }
+  return names;
+}
+
+std::size_t CommandRegistry::UpdateCallbackCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(updates_.begin(), updates_.end(), [](const Update& u) { return !u.removed; }));
+}
+
+std::size_t CommandRegistry::DropModule(const std::string& module) {
+  std::size_t dropped = 0;
+  dropped += std::erase_if(rcon_, [&](const Rcon& e) { return e.module == module; });
+  for (auto& u : updates_) {
+    if (!u.removed && u.module == module) {
+      u.removed = true;
+      ++dropped;
+    }
+  }
+  if (dispatching_ == 0) {
+    Compact();
+  }
+  return dropped;
+}
+
+}  // namespace devhost

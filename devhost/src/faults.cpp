@@ -1,0 +1,53 @@
+#include "devhost/faults.h"
+
+#include <stdexcept>
+
+namespace devhost {
+
+namespace {
+struct UnknownFault {};
+}  // namespace
+
+void Faults::ThrowOn(std::string point, int nth) {
+  if (nth < 1) {
+    throw std::invalid_argument("Faults::ThrowOn: nth must be at least 1");
+  }
+  std::lock_guard lock(mutex_);
+  arms_[std::move(point)] = Arm{nth, false};
+  armed_.store(static_cast<int>(arms_.size()));
+}
+
+void Faults::ThrowUnknownOn(std::string point, int nth) {
+  if (nth < 1) {
+    throw std::invalid_argument("Faults::ThrowUnknownOn: nth must be at least 1");
+  }
+  std::lock_guard lock(mutex_);
+  arms_[std::move(point)] = Arm{nth, true};
+  armed_.store(static_cast<int>(arms_.size()));
+}
+
+void Faults::Clear() {
+  std::lock_guard lock(mutex_);
+  arms_.clear();
+  armed_.store(0);
+}
+
+void Faults::CheckSlow(std::string_view point) {
+  bool unknown = false;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = arms_.find(point);
+    if (it == arms_.end() || --it->second.remaining > 0) {
+      return;
+    }
+    unknown = it->second.unknown;
+    arms_.erase(it);
+    armed_.store(static_cast<int>(arms_.size()));
+  }
+  if (unknown) {
+    throw UnknownFault{};
+  }
+  throw std::runtime_error("injected fault: " + std::string(point));
+}
+
+}  // namespace devhost

@@ -1,0 +1,156 @@
+#include "devhost/server.h"
+
+#include <spdlog/logger.h>
+#include <unistd.h>
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <thread>
+
+namespace devhost {
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void OnSignal(int) {
+  g_stop.store(true);
+}
+
+std::filesystem::path DefaultPlugin() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path("Quillmoor.so") : self.parent_path() / "Quillmoor.so";
+}
+
+// Copies the library and its PluginInfo.json into the plugin folder. A copy
+// then a rename, so that a library mapped by a running server is never
+// overwritten in place.
+std::filesystem::path Install(const std::filesystem::path& library,
+                              const std::filesystem::path& server_dir) {
+  namespace fs = std::filesystem;
+  const std::string name = library.stem().string();
+  const fs::path folder = server_dir / "ArkApi" / "Plugins" / name;
+  fs::create_directories(folder);
+  const fs::path target = folder / library.filename();
+  const fs::path temp = folder / (library.filename().string() + ".new");
+  fs::copy_file(library, temp, fs::copy_options::overwrite_existing);
+  fs::rename(temp, target);
+  const fs::path info = library.parent_path() / "PluginInfo.json";
+  if (fs::exists(info)) {
+    fs::copy_file(info, folder / "PluginInfo.json", fs::copy_options::overwrite_existing);
+  }
+  return target;
+}
+
+}  // namespace
+
+bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_code) {
+  CLI::App app{"quillmoor-devserver: a dedicated-server stand-in that runs the Quillmoor plugin"};
+  std::string server_dir;
+  std::string plugin = DefaultPlugin().string();
+  int structures = 1000, null_structures = 0;
+  std::int32_t objects = 100000, churn = 1000;
+  double world_delay = 0, time_scale = 1, run_for = 0;
+  bool no_engine = false;
+  app.add_option("--server-dir", server_dir, "Server directory (the framework's current directory)")
+      ->required();
+  app.add_option("--plugin", plugin, "Plugin library to install and load")
+      ->check(CLI::ExistingFile);
+  app.add_option("--structures", structures, "Structures in the world")
+      ->check(CLI::Range(0, 50000000));
+  app.add_option("--null-structures", null_structures, "Extra null entries in the structure query")
+      ->check(CLI::Range(0, 50000000));
+  app.add_option("--objects", objects, "Engine objects at start")->check(CLI::Range(0, 2000000000));
+  app.add_option("--object-churn", churn, "Objects created per game second")
+      ->check(CLI::Range(0, 100000000));
+  app.add_option("--world-delay", world_delay, "Game seconds before the world exists")
+      ->check(CLI::Range(0.0, 1e9));
+  app.add_flag("--no-engine", no_engine, "Leave the engine object null");
+  app.add_option("--time-scale", time_scale, "Game seconds per real second")
+      ->check(CLI::Range(0.001, 1e6));
+  app.add_option("--run-for", run_for, "Stop cleanly after this many real seconds")
+      ->check(CLI::Range(0.0, 1e9));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    exit_code = app.exit(e) == 0 ? 0 : 2;
+    return false;
+  }
+  out.server_dir = server_dir;
+  out.plugin = plugin;
+  out.host.server_dir = server_dir;
+  out.host.engine.structures = structures;
+  out.host.engine.null_structures = null_structures;
+  out.host.engine.objects = objects;
+  out.host.engine.object_churn = churn;
+  out.host.engine.engine = !no_engine;
+  out.host.world_delay = world_delay;
+  out.host.log_to_stdout = true;
+  out.time_scale = time_scale;
+  out.run_for = run_for;
+  exit_code = 0;
+  return true;
+}
+
+int RunServer(const ServerOptions& options) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_directory(options.server_dir, ec)) {
+    std::cerr << "quillmoor-devserver: --server-dir " << options.server_dir
+              << " is not a directory\n";
+    return 2;
+  }
+  HostOptions host_options = options.host;
+  host_options.server_dir = fs::absolute(options.server_dir);
+  host_options.log_file = host_options.server_dir / "ArkApi" / "Logs" / "ArkApi.log";
+
+  fs::path installed;
+  try {
+    installed = Install(options.plugin, host_options.server_dir);
+  } catch (const std::exception& e) {
+    std::cerr << "quillmoor-devserver: cannot install the plugin: " << e.what() << "\n";
+    return 1;
+  }
+
+  Host host(host_options);
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  host.log().Host().info("Dev server starting in {} (time scale {}x)",
+                         host_options.server_dir.string(), options.time_scale);
+  try {
+    host.LoadPlugin(installed);
+  } catch (const std::exception& e) {
+    host.log().Host().error("Cannot load {}: {}", installed.string(), e.what());
+    return 1;
+  }
+
+  using clock = std::chrono::steady_clock;
+  const auto start = clock::now();
+  auto next = start;
+  while (!g_stop.load()) {
+    const double fps = host.engine().TickRate();
+    const auto frame =
+        std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(1.0 / fps));
+    host.Tick(options.time_scale / fps);
+    next += frame;
+    const auto now = clock::now();
+    if (options.run_for > 0 && now - start >= std::chrono::duration<double>(options.run_for)) {
+      break;
+    }
+    if (next > now) {
+      std::this_thread::sleep_until(next);
+    } else {
+      next = now;  // behind: do not try to catch up
+    }
+  }
+  host.log().Host().info("Dev server stopping");
+  while (!host.Plugins().empty()) {
+    host.UnloadPlugin(host.Plugins().back().name);
+  }
+  return 0;
+}
+
+}  // namespace devhost

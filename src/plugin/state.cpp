@@ -1,0 +1,7 @@
+#include "plugin/state.h"
+
+namespace Quillmoor {
+
+Config g_config;
+
+}  // namespace Quillmoor

@@ -1,0 +1,54 @@
+#include "stats/stats_logger.h"
+
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+#include <filesystem>
+
+#include "plugin/log.h"
+
+namespace Quillmoor::StatsLogger {
+namespace {
+
+constexpr const char* kLoggerName = "Quillmoor_stats";
+constexpr std::size_t kMaxFileSize = 5 * 1024 * 1024;
+constexpr std::size_t kMaxFiles = 3;
+
+}  // namespace
+
+void Init(const std::string& folder) {
+  try {
+    // The library would create a missing folder; a plugin folder that is not
+    // there means a broken installation, which must be reported, not patched.
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+      throw spdlog::spdlog_ex("plugin folder does not exist: " + folder);
+    }
+    auto logger = spdlog::rotating_logger_mt(kLoggerName, folder + "/Quillmoor_stats.log",
+                                             kMaxFileSize, kMaxFiles);
+    // CR LF on every platform: the file is read on Windows servers.
+    logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+        "[%Y-%m-%d %H:%M:%S] %v", spdlog::pattern_time_type::local, "\r\n"));
+    logger->set_level(spdlog::level::info);
+    logger->flush_on(spdlog::level::info);
+  } catch (const std::exception& e) {
+    Quillmoor::Log().error("[Quillmoor] StatsLogger::Init exception: {}", e.what());
+  }
+}
+
+void Log(const std::string& message) {
+  try {
+    if (auto logger = spdlog::get(kLoggerName)) {
+      // Passed as an argument, never as the format: "{}" and "%d" stay as written.
+      logger->info("{}", message);
+    }
+  } catch (...) {
+    // The library reports its own write errors; nothing else may escape.
+  }
+}
+
+void Shutdown() {
+  spdlog::drop(kLoggerName);
+}
+
+}  // namespace Quillmoor::StatsLogger

@@ -1,0 +1,82 @@
+#include "structures/structure_manager.h"
+
+#include <cstdio>
+
+#include "host/framework.h"
+#include "host/module_path.h"
+#include "host/symbols.h"
+#include "plugin/guard.h"
+#include "stats/stats_logger.h"
+
+namespace Quillmoor {
+
+namespace {
+constexpr UE::Math::TVector<double> kCenter{0.0, 0.0, 0.0};
+constexpr float kRadius = 1000000.0f;
+}  // namespace
+
+void UpdateStructureNetFreq(float netFreq, float minNetFreq, bool verbose) {
+  Guarded("StructureNetFreq update", [&] {
+    auto& utils = AsaApi::GetApiUtils();
+    if (utils.GetWorld() == nullptr) {
+      Log().warn("[Quillmoor] StructureNetFreq: GetWorld() null, skipping update.");
+      return;
+    }
+    // Owned here: released on every way out of this block, exceptions included.
+    const TArray<AActor*> actors =
+        utils.GetAllActorsInRange(kCenter, kRadius, EServerOctreeGroup::STRUCTURES);
+    const int32 total = actors.Num();
+    if (total == 0) {
+      Log().warn("[Quillmoor] StructureNetFreq: No structures found in range.");
+      return;
+    }
+    int32 applied = 0;
+    for (AActor* actor : actors) {
+      if (actor == nullptr) {
+        continue;
+      }
+      *static_cast<float*>(GetAddress(actor, Symbols::kNetUpdateFrequency)) = netFreq;
+      *static_cast<float*>(GetAddress(actor, Symbols::kMinNetUpdateFrequency)) = minNetFreq;
+      ++applied;
+    }
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "StructureNetFreq: Applied to %d/%d structures. NetFreq: %.2f, MinNetFreq: %.2f",
+                  applied, total, static_cast<double>(netFreq), static_cast<double>(minNetFreq));
+    StatsLogger::Log(line);
+    if (verbose) {
+      Log().info(
+          "[Quillmoor] StructureNetFreq: Applied to {}/{} structures. NetFreq: {:.2f}, "
+          "MinNetFreq: {:.2f}",
+          applied, total, netFreq, minNetFreq);
+    }
+  });
+}
+
+namespace StructureManager {
+
+void Init(const Config& config) {
+  Guarded("StructureManager::Init", [&] {
+    const auto& settings = config.StructureNetFreq;
+    if (!settings.Enabled) {
+      Log().info("[Quillmoor] StructureNetFreq disabled in config.");
+      return;
+    }
+    const float net = settings.NetUpdateFreq;
+    const float min = settings.MinNetUpdateFreq;
+    const int interval = settings.CheckIntervalSeconds;
+    const bool verbose = config.VerboseLogging;
+    const FString id(L"Quillmoor_StructNetFreq");
+    const FString module(Host::ModulePath().c_str());
+    API::Timer::Get().RecurringExecuteInternal(
+        [net, min, verbose] { UpdateStructureNetFreq(net, min, verbose); }, interval, -1, false, id,
+        module);
+    Log().info(
+        "[Quillmoor] StructureNetFreq timer started. Interval: {}s, NetFreq: {:.2f}, MinNetFreq: "
+        "{:.2f}",
+        interval, net, min);
+  });
+}
+
+}  // namespace StructureManager
+}  // namespace Quillmoor
