@@ -1,0 +1,169 @@
+// The structure pass against the devhost's world: what it writes into which
+// actors, what it reports, and that the actor array never leaks.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "stats/stats_logger.h"
+#include "structures/structure_manager.h"
+#include "support/host_test.h"
+
+namespace {
+
+using Quillmoor::Config;
+using Quillmoor::UpdateStructureNetFreq;
+
+class StructureTest : public quillmoor_test::HostTest {
+ protected:
+  void Configure(devhost::HostOptions& o) override {
+    o.engine.structures = structures_;
+    o.engine.null_structures = nulls_;
+  }
+  void SetUp() override {
+    HostTest::SetUp();
+    Quillmoor::StatsLogger::Init(PluginDir().string());
+    host().log().ClearCapture();
+  }
+  void World(int structures, int nulls) {
+    structures_ = structures;
+    nulls_ = nulls;
+    RestartHost();
+    Quillmoor::StatsLogger::Shutdown();
+    Quillmoor::StatsLogger::Init(PluginDir().string());
+    host().log().ClearCapture();
+  }
+  // How many structures hold the given pair of frequencies.
+  int Holding(float net, float min) {
+    int n = 0;
+    for (auto& a : host().engine().Structures()) {
+      n += (a->NetUpdateFrequency == net && a->MinNetUpdateFrequency == min) ? 1 : 0;
+    }
+    return n;
+  }
+  std::string Stats() const {
+    auto path = PluginDir() / "Quillmoor_stats.log";
+    return std::filesystem::exists(path) ? quillmoor_test::ReadFile(path) : std::string();
+  }
+  std::size_t Leaked() { return host().allocator().OutstandingBlocks(); }
+
+  int structures_ = 47;
+  int nulls_ = 0;
+};
+
+TEST_F(StructureTest, APassWritesEveryActorAndCountsNullEntriesInTheTotal) {
+  World(45, 2);
+  UpdateStructureNetFreq(0.2f, 0.1f, true);
+  EXPECT_EQ(Holding(0.2f, 0.1f), 45);
+  EXPECT_NE(Stats().find("] StructureNetFreq: Applied to 45/47 structures. NetFreq: 0.20, "
+                         "MinNetFreq: 0.10\r\n"),
+            std::string::npos)
+      << Stats();
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "[Quillmoor] StructureNetFreq: Applied to 45/47 structures. NetFreq: "
+                            "0.20, MinNetFreq: 0.10"});
+  EXPECT_EQ(Leaked(), 0u);
+}
+
+TEST_F(StructureTest, AQuietPassStillWritesItsStatisticsLine) {
+  UpdateStructureNetFreq(10.0f, 0.05f, false);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_NE(Stats().find("Applied to 47/47 structures. NetFreq: 10.00, MinNetFreq: 0.05"),
+            std::string::npos);
+}
+
+TEST_F(StructureTest, OnlyNullEntriesAreCountedButNothingIsWritten) {
+  World(0, 3);
+  UpdateStructureNetFreq(0.2f, 0.1f, true);
+  EXPECT_NE(Stats().find("Applied to 0/3 structures."), std::string::npos);
+  EXPECT_EQ(Leaked(), 0u);
+}
+
+TEST_F(StructureTest, AnEmptyWorldWarnsAndRecordsNothing) {
+  World(0, 0);
+  UpdateStructureNetFreq(0.2f, 0.1f, true);
+  EXPECT_EQ(
+      MessagesAt("warning"),
+      std::vector<std::string>{"[Quillmoor] StructureNetFreq: No structures found in range."});
+  EXPECT_EQ(Stats(), "");
+}
+
+class NoWorldStructures : public StructureTest {
+  void Configure(devhost::HostOptions& o) override {
+    StructureTest::Configure(o);
+    o.world_delay = 1000;
+  }
+};
+
+TEST_F(NoWorldStructures, APassBeforeTheWorldExistsWarnsAndChangesNothing) {
+  UpdateStructureNetFreq(0.2f, 0.1f, true);
+  EXPECT_EQ(
+      MessagesAt("warning"),
+      std::vector<std::string>{"[Quillmoor] StructureNetFreq: GetWorld() null, skipping update."});
+  EXPECT_EQ(Holding(0.2f, 0.1f), 0);
+  EXPECT_EQ(Stats(), "");
+}
+
+TEST_F(StructureTest, ALookupThatThrowsMidWalkEndsThePassWithoutLeakingAndTheNextPassDoesAll) {
+  World(10, 0);
+  // The 7th lookup of the field is the 7th actor's.
+  host().faults().ThrowOn("lookup:AActor.MinNetUpdateFrequency", 7);
+  UpdateStructureNetFreq(0.2f, 0.1f, true);
+  EXPECT_EQ(Holding(0.2f, 0.1f), 6);
+  EXPECT_EQ(MessagesAt("error"),
+            std::vector<std::string>{"[Quillmoor] StructureNetFreq update exception: injected "
+                                     "fault: lookup:AActor.MinNetUpdateFrequency"});
+  EXPECT_EQ(Stats(), "") << "a failed pass reports no result";
+  EXPECT_EQ(Leaked(), 0u);
+  EXPECT_EQ(host().allocator().BadFrees(), 0u);
+
+  UpdateStructureNetFreq(0.2f, 0.1f, false);
+  EXPECT_EQ(Holding(0.2f, 0.1f), 10);
+  EXPECT_NE(Stats().find("Applied to 10/10 structures."), std::string::npos);
+}
+
+TEST_F(StructureTest, AnUnknownExceptionIsReportedAsSuch) {
+  host().faults().ThrowUnknownOn("lookup:AActor.NetUpdateFrequency");
+  UpdateStructureNetFreq(0.2f, 0.1f, false);
+  EXPECT_EQ(MessagesAt("error"),
+            std::vector<std::string>{"[Quillmoor] StructureNetFreq update: unknown exception."});
+  EXPECT_EQ(Leaked(), 0u);
+}
+
+TEST_F(StructureTest, InitStartsTheTimerWithCopiesOfTheSettings) {
+  Config c;
+  Quillmoor::StructureManager::Init(c);
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "[Quillmoor] StructureNetFreq timer started. Interval: 300s, NetFreq: "
+                            "0.20, MinNetFreq: 0.10"});
+  auto timers = host().timers().List();
+  ASSERT_EQ(timers.size(), 1u);
+  EXPECT_EQ(timers[0].id, L"Quillmoor_StructNetFreq");
+  EXPECT_EQ(timers[0].interval_seconds, 300);
+
+  host().Advance(299);
+  EXPECT_EQ(Holding(0.2f, 0.1f), 0) << "no pass before the first interval";
+  host().Advance(1);
+  EXPECT_EQ(Holding(0.2f, 0.1f), 47);
+  host().Advance(600);
+  EXPECT_EQ(host().timers().List()[0].fired, 3u);
+  EXPECT_EQ(Leaked(), 0u);
+}
+
+TEST_F(StructureTest, DisabledUpdaterRegistersNoTimer) {
+  Config c;
+  c.StructureNetFreq.Enabled = false;
+  Quillmoor::StructureManager::Init(c);
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"[Quillmoor] StructureNetFreq disabled in config."});
+  EXPECT_EQ(host().timers().Count(), 0u);
+}
+
+TEST_F(StructureTest, AFailingTimerRegistrationIsReportedWithoutTheStartLine) {
+  host().faults().ThrowOn("Timer");
+  Quillmoor::StructureManager::Init(Config{});
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "[Quillmoor] StructureManager::Init exception: injected fault: Timer"});
+}
+
+}  // namespace
