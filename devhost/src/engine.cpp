@@ -105,42 +105,44 @@ void Engine::AddStructures(int n) {
     return;
   }
   std::uniform_real_distribution<double> coordinate(-kWorldHalfExtent, kWorldHalfExtent);
-  const auto first = static_cast<std::uint32_t>(actors_.size());
   actors_.reserve(actors_.size() + static_cast<std::size_t>(n));
+  octree_.reserve(octree_.size() + static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
     actors_.push_back(std::make_unique<AActor>());
-    locations_.push_back(Location{coordinate(rng_), coordinate(rng_), 0.0});
+    octree_.push_back(Entry{actors_.back().get(), coordinate(rng_), coordinate(rng_), 0.0});
   }
   // An octree hands actors back by cell, which has nothing to do with the
   // order in which they were allocated.
-  for (std::uint32_t i = first; i < actors_.size(); ++i) {
-    octree_order_.push_back(i);
-  }
-  std::shuffle(octree_order_.begin(), octree_order_.end(), rng_);
+  std::shuffle(octree_.begin(), octree_.end(), rng_);
 }
 
 std::size_t Engine::Query(UE::Math::TVector<double> center, float radius, int group,
                           AActor** out) const {
-  if (group != EServerOctreeGroup::STRUCTURES || radius < 0) {
+  if (group != EServerOctreeGroup::STRUCTURES || !(radius >= 0)) {
     return 0;
   }
-  const double r2 = static_cast<double>(radius) * static_cast<double>(radius);
+  const double r = radius;
+  // As in an octree, a node that lies wholly inside the sphere is taken whole,
+  // without testing its members one by one.
+  const double far_x = kWorldHalfExtent + std::abs(center.X);
+  const double far_y = kWorldHalfExtent + std::abs(center.Y);
+  const double far_z = std::abs(center.Z);
+  const bool whole_world = far_x * far_x + far_y * far_y + far_z * far_z <= r * r;
   // Null entries are spread evenly through the result, the first entry included.
   const std::size_t nulls = static_cast<std::size_t>(null_structures_);
   const std::size_t stride = nulls == 0 ? 0 : std::max<std::size_t>(1, QueryCapacity() / nulls);
   std::size_t n = 0;
   std::size_t next_null = 0;
   std::size_t placed_nulls = 0;
-  for (std::uint32_t index : octree_order_) {
+  for (const Entry& e : octree_) {
     if (placed_nulls < nulls && n >= next_null) {
       out[n++] = nullptr;
       ++placed_nulls;
       next_null += stride;
     }
-    const Location& l = locations_[index];
-    const double dx = l.x - center.X, dy = l.y - center.Y, dz = l.z - center.Z;
-    if (dx * dx + dy * dy + dz * dz <= r2) {
-      out[n++] = actors_[index].get();
+    const double dx = e.x - center.X, dy = e.y - center.Y, dz = e.z - center.Z;
+    if (whole_world || dx * dx + dy * dy + dz * dz <= r * r) {
+      out[n++] = e.actor;
     }
   }
   for (; placed_nulls < nulls; ++placed_nulls) {

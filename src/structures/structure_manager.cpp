@@ -1,5 +1,6 @@
 #include "structures/structure_manager.h"
 
+#include <cstddef>
 #include <cstdio>
 
 #include "host/framework.h"
@@ -11,8 +12,24 @@
 namespace Quillmoor {
 
 namespace {
+
 constexpr UE::Math::TVector<double> kCenter{0.0, 0.0, 0.0};
 constexpr float kRadius = 1000000.0f;
+
+// The walk is bound by memory: every actor is a cache and TLB miss, in an
+// order unrelated to their addresses. The two lookups per actor leave too
+// few iterations in flight for the processor to overlap those misses by
+// itself, so the walk asks for the line of an actor this far ahead.
+constexpr int32 kPrefetchDistance = 32;
+
+inline void PrefetchForWrite(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(address, 1);
+#else
+  (void)address;
+#endif
+}
+
 }  // namespace
 
 void UpdateStructureNetFreq(float netFreq, float minNetFreq, bool verbose) {
@@ -31,12 +48,22 @@ void UpdateStructureNetFreq(float netFreq, float minNetFreq, bool verbose) {
       return;
     }
     int32 applied = 0;
-    for (AActor* actor : actors) {
+    AActor* const* data = actors.GetData();
+    // Where the field stood in the last actor: only a hint for the prefetch,
+    // never an address that is written through.
+    std::ptrdiff_t field_hint = 0;
+    for (int32 i = 0; i < total; ++i) {
+      if (i + kPrefetchDistance < total && data[i + kPrefetchDistance] != nullptr) {
+        PrefetchForWrite(reinterpret_cast<const char*>(data[i + kPrefetchDistance]) + field_hint);
+      }
+      AActor* actor = data[i];
       if (actor == nullptr) {
         continue;
       }
-      *static_cast<float*>(GetAddress(actor, Symbols::kNetUpdateFrequency)) = netFreq;
+      auto* net = static_cast<float*>(GetAddress(actor, Symbols::kNetUpdateFrequency));
+      *net = netFreq;
       *static_cast<float*>(GetAddress(actor, Symbols::kMinNetUpdateFrequency)) = minNetFreq;
+      field_hint = reinterpret_cast<const char*>(net) - reinterpret_cast<const char*>(actor);
       ++applied;
     }
     char line[256];

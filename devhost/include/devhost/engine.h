@@ -99,11 +99,14 @@ class DEVHOST_API Engine {
   // REQUIRES: `out` holds QueryCapacity() entries.
   std::size_t Query(UE::Math::TVector<double> center, float radius, int group, AActor** out) const;
   std::size_t QueryCapacity() const {
-    return octree_order_.size() + static_cast<std::size_t>(null_structures_);
+    return octree_.size() + static_cast<std::size_t>(null_structures_);
   }
 
  private:
-  struct Location {
+  // One octree entry: the actor and where it stands, kept in octree order so
+  // that a query streams through them instead of jumping around.
+  struct Entry {
+    AActor* actor;
     double x, y, z;
   };
 
@@ -123,8 +126,7 @@ class DEVHOST_API Engine {
   bool world_exists_ = false;
   UWorld world_;
   std::vector<std::unique_ptr<AActor>> actors_;
-  std::vector<std::uint32_t> octree_order_;
-  std::vector<Location> locations_;
+  std::vector<Entry> octree_;
   int null_structures_ = 0;
   std::mt19937 rng_;
 };
