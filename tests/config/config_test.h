@@ -1,0 +1,47 @@
+// A fixture for the configuration loader: the devhost's plugin folder with
+// helpers to write PluginConfig.json, read the files back and compare whole
+// records.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "config/config.h"
+#include "config/default_document.h"
+#include "support/host_test.h"
+
+namespace quillmoor_test {
+
+inline std::string Golden(const std::string& name) {
+  return ReadFile(std::filesystem::path(QUILLMOOR_GOLDEN_DIR) / name);
+}
+
+// Every field of the record, floats exactly, in a form gtest can print.
+inline std::string Fields(const Quillmoor::Config& config) {
+  return Quillmoor::detail::BuildDefaultDocument(config).dump();
+}
+
+// The defaults document with `patch` merged in (a null removes a key).
+inline std::string DefaultsWith(const nlohmann::json& patch) {
+  auto doc = nlohmann::json::parse(Golden("PluginConfig.json"));
+  doc.merge_patch(patch);
+  return doc.dump(2);
+}
+
+// Names a parameterised case after its row's `name`.
+template <typename Row>
+std::string RowName(const ::testing::TestParamInfo<Row>& row) {
+  return row.param.name;
+}
+
+class ConfigTest : public HostTest {
+ protected:
+  std::filesystem::path ConfigPath() const { return PluginDir() / "PluginConfig.json"; }
+  std::filesystem::path BackupPath() const { return PluginDir() / "PluginConfig.json.bak"; }
+  std::filesystem::path GuidePath() const { return PluginDir() / "PluginConfig.guide.json"; }
+  void WriteConfig(const std::string& text) { WriteFile(ConfigPath(), text); }
+};
+
+}  // namespace quillmoor_test

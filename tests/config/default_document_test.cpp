@@ -1,0 +1,51 @@
+// PluginConfig.json as the plugin writes it: byte for byte against the
+// hand-typed golden file, and read back without a correction.
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/loader.h"
+#include "config_test.h"
+
+namespace {
+
+using quillmoor_test::ConfigTest;
+using quillmoor_test::Fields;
+using quillmoor_test::Golden;
+using quillmoor_test::ReadFile;
+
+TEST_F(ConfigTest, FirstStartWritesTheDefaultsDocumentByteForByte) {
+  const auto config = Quillmoor::LoadConfig();
+  EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
+  EXPECT_EQ(Fields(config), Fields(Quillmoor::Config{}));
+  EXPECT_EQ(Messages(),
+            (std::vector<std::string>{
+                "[Quillmoor] PluginConfig.json not found — generated with defaults at: " +
+                ConfigPath().string()}));
+  EXPECT_EQ(MessagesAt("info").size(), 1u);
+}
+
+TEST_F(ConfigTest, WrittenDefaultsReadBackAsTheDefaultConfigWithoutACorrection) {
+  Quillmoor::LoadConfig();
+  host().log().ClearCapture();
+
+  const auto config = Quillmoor::LoadConfig();
+  EXPECT_EQ(Fields(config), Fields(Quillmoor::Config{}));
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+  EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
+}
+
+TEST_F(ConfigTest, MissingPluginFolderIsReportedAndNothingIsCreated) {
+  std::filesystem::remove_all(PluginDir());
+  const auto config = Quillmoor::LoadConfig();
+  EXPECT_EQ(Fields(config), Fields(Quillmoor::Config{}));
+  EXPECT_EQ(MessagesAt("warning"),
+            (std::vector<std::string>{"[Quillmoor] PluginConfig.json not found but could not be "
+                                      "created at: " +
+                                      ConfigPath().string() + ". Using defaults."}));
+  EXPECT_EQ(Messages().size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(PluginDir()));
+}
+
+}  // namespace
