@@ -1,12 +1,16 @@
 #include "devhost/server.h"
 
+#include <arpa/inet.h>
 #include <spdlog/logger.h>
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <iostream>
+#include <memory>
+#include <random>
 #include <thread>
 
 namespace devhost {
@@ -45,6 +49,41 @@ std::filesystem::path Install(const std::filesystem::path& library,
   return target;
 }
 
+bool IsIpAddress(const std::string& text) {
+  unsigned char buffer[16];
+  return inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
+         inet_pton(AF_INET6, text.c_str(), buffer) == 1;
+}
+
+// Letters and digits only, so that it can be pasted into a shell unquoted.
+std::string RandomPassword() {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device device;
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kAlphabet) - 2);
+  std::string password;
+  for (int i = 0; i < 16; ++i) {
+    password.push_back(kAlphabet[pick(device)]);
+  }
+  return password;
+}
+
+std::string ShellQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return out + "'";
+}
+
+// A client reaches a wildcard bind through the loopback address.
+std::string ConnectHost(const std::string& bind) {
+  if (bind == "0.0.0.0" || bind == "::") {
+    return "127.0.0.1";
+  }
+  return bind.find(':') == std::string::npos ? bind : "[" + bind + "]";
+}
+
 }  // namespace
 
 bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_code) {
@@ -55,6 +94,10 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   std::int32_t objects = 100000, churn = 1000;
   double world_delay = 0, time_scale = 1, run_for = 0;
   bool no_engine = false;
+  int rcon_port = 27020;
+  std::string rcon_bind = "127.0.0.1";
+  std::string rcon_password;
+  double rcon_idle_timeout = 300;
   app.add_option("--server-dir", server_dir, "Server directory (the framework's current directory)")
       ->required();
   app.add_option("--plugin", plugin, "Plugin library to install and load")
@@ -73,10 +116,29 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
       ->check(CLI::Range(0.001, 1e6));
   app.add_option("--run-for", run_for, "Stop cleanly after this many real seconds")
       ->check(CLI::Range(0.0, 1e9));
+  app.add_option("--rcon-port", rcon_port, "RCON port; 0 turns RCON off")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--rcon-bind", rcon_bind, "Address the RCON port listens on")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return IsIpAddress(text) ? std::string() : "not an IPv4 or IPv6 address: " + text;
+          },
+          "IP"));
+  auto* password_option = app.add_option("--rcon-password", rcon_password,
+                                         "RCON password (default: a random one, printed at start)");
+  app.add_option("--rcon-idle-timeout", rcon_idle_timeout,
+                 "Seconds after which an idle RCON connection is closed")
+      ->check(CLI::Range(0.01, 86400.0));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     exit_code = app.exit(e) == 0 ? 0 : 2;
+    return false;
+  }
+  if (password_option->count() > 0 && rcon_password.empty()) {
+    std::cerr << "--rcon-password: an empty password is refused; leave the option out to have "
+                 "one generated\n";
+    exit_code = 2;
     return false;
   }
   out.server_dir = server_dir;
@@ -91,6 +153,10 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   out.host.log_to_stdout = true;
   out.time_scale = time_scale;
   out.run_for = run_for;
+  out.rcon.port = static_cast<std::uint16_t>(rcon_port);
+  out.rcon.bind_address = rcon_bind;
+  out.rcon.password = rcon_password;
+  out.rcon.idle_timeout = std::chrono::milliseconds(std::llround(rcon_idle_timeout * 1000));
   exit_code = 0;
   return true;
 }
@@ -127,6 +193,32 @@ int RunServer(const ServerOptions& options) {
     return 1;
   }
 
+  std::unique_ptr<RconServer> rcon;
+  if (options.rcon.port != 0) {
+    RconOptions rcon_options = options.rcon;
+    const bool generated = rcon_options.password.empty();
+    if (generated) {
+      rcon_options.password = RandomPassword();
+    }
+    try {
+      rcon = std::make_unique<RconServer>(host, rcon_options);
+    } catch (const std::exception& e) {
+      host.log().Host().error("Cannot start RCON: {}", e.what());
+      return 1;
+    }
+    // Standard output only: the password stays out of the log file.
+    if (generated) {
+      std::cout << "RCON password: " << rcon_options.password
+                << " (generated; choose one with --rcon-password)\n";
+    }
+    std::cout << "Connect with: rconclt -t 5 "
+              << ShellQuoted(rcon_options.password + "@" + ConnectHost(rcon_options.bind_address) +
+                             ":" + std::to_string(rcon->port()))
+              << " status" << std::endl;
+  } else {
+    host.log().Host().info("RCON is off (--rcon-port 0)");
+  }
+
   using clock = std::chrono::steady_clock;
   const auto start = clock::now();
   auto next = start;
@@ -147,6 +239,7 @@ int RunServer(const ServerOptions& options) {
     }
   }
   host.log().Host().info("Dev server stopping");
+  rcon.reset();
   while (!host.Plugins().empty()) {
     host.UnloadPlugin(host.Plugins().back().name);
   }

@@ -1,6 +1,7 @@
 // quillmoor-devserver: a dedicated-server stand-in that installs the plugin
 // into a server directory, loads it, and runs the game loop in real time
-// until a signal or --run-for ends it. Runs on the calling (game) thread.
+// until a signal or --run-for ends it, with a Source RCON port for operators'
+// tools. The game loop runs on the calling thread, RCON on its own.
 #pragma once
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 
 #include "devhost/export.h"
 #include "devhost/host.h"
+#include "devhost/rcon_server.h"
 
 namespace devhost {
 
@@ -17,6 +19,9 @@ struct ServerOptions {
   HostOptions host;              // engine and world settings
   double time_scale = 1.0;       // game seconds per real second
   double run_for = 0;            // real seconds; 0: until a signal
+  // Here port 0 means no RCON port at all, and an empty password that one is
+  // generated and printed at start.
+  RconOptions rcon;
 };
 
 // Parses the command line. On a bad option prints the reason to standard
