@@ -1,0 +1,592 @@
+// The RCON port as a client on a raw socket sees it: framing, login, command
+// replies, and every kind of bad input, against an in-process server over a
+// host with the plugin loaded. The test thread is the game thread: it pumps
+// frames while it waits for the network thread's answers.
+#include <gtest/gtest.h>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devhost/connection.h"
+#include "devhost/host.h"
+#include "devhost/rcon_server.h"
+#include "devhost/rcon_socket.h"
+#include "host/framework.h"
+#include "support/host_test.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using devhost::RconOptions;
+using devhost::RconServer;
+using quillmoor_test::kAuth;
+using quillmoor_test::kAuthResponse;
+using quillmoor_test::kExecCommand;
+using quillmoor_test::kResponseValue;
+using quillmoor_test::RconPacket;
+using quillmoor_test::RconSocket;
+
+constexpr std::int32_t kObjects = 123456;
+constexpr const char* kPassword = "s3cret";
+const std::string kStatsReply =
+    R"({"cmd":"GetServerStats","data":{"uobjects":123456},"status":"success"})";
+
+class RconServerTest : public quillmoor_test::HostTest {
+ protected:
+  void Configure(devhost::HostOptions& options) override { options.engine.objects = kObjects; }
+
+  void SetUp() override {
+    HostTest::SetUp();
+    // Loaded from its folder in the server directory, as the dev server
+    // installs it, so that plugins.load finds it again.
+    const auto installed = PluginDir() / "Quillmoor.so";
+    std::filesystem::copy_file(QUILLMOOR_PLUGIN_PATH, installed);
+    host().LoadPlugin(installed);
+    RconOptions options;
+    options.port = 0;
+    options.password = kPassword;
+    Tune(options);
+    server_ = std::make_unique<RconServer>(host(), options);
+  }
+  void TearDown() override {
+    server_.reset();
+    HostTest::TearDown();
+  }
+  virtual void Tune(RconOptions& /*options*/) {}
+
+  std::unique_ptr<RconSocket> Connect(int receive_buffer = 0) {
+    return std::make_unique<RconSocket>(server_->port(), receive_buffer);
+  }
+  void Pump() { host().Tick(1.0 / 30); }
+
+  // The next packet, pumping the game loop meanwhile; none if the server
+  // closed the connection or nothing came within `timeout`.
+  std::optional<RconPacket> Receive(RconSocket& s, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      if (auto p = s.TakePacket()) {
+        return p;
+      }
+      if (!s.Poll(2ms) && s.Buffered() < 4) {
+        return std::nullopt;
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        return std::nullopt;
+      }
+      Pump();
+    }
+  }
+  // True if the server ends the connection within `timeout`; whatever it
+  // sent before that is left in `s`.
+  bool ClosedWithin(RconSocket& s, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!s.Poll(2ms)) {
+        return true;
+      }
+      Pump();
+    }
+    return false;
+  }
+  // True if no byte arrives for `quiet`: "exactly one reply" means nothing
+  // follows the one.
+  bool NothingMoreWithin(RconSocket& s, std::chrono::milliseconds quiet = 300ms) {
+    const std::size_t before = s.Buffered();
+    const auto deadline = std::chrono::steady_clock::now() + quiet;
+    while (std::chrono::steady_clock::now() < deadline) {
+      s.Poll(2ms);
+      Pump();
+    }
+    return s.Buffered() == before && !s.closed();
+  }
+
+  void Login(RconSocket& s, std::int32_t id = 1) {
+    ASSERT_TRUE(s.SendPacket(id, kAuth, kPassword));
+    auto reply = Receive(s);
+    ASSERT_TRUE(reply.has_value()) << "no answer to the login";
+    ASSERT_EQ(reply->type, kAuthResponse);
+    ASSERT_EQ(reply->id, id) << "login refused";
+  }
+  std::optional<RconPacket> Run(RconSocket& s, const std::string& command, std::int32_t id = 7) {
+    if (!s.SendPacket(id, kExecCommand, command)) {
+      return std::nullopt;
+    }
+    return Receive(s);
+  }
+  // A fresh client still logs in and gets the plugin's answer: whatever an
+  // earlier test step did to its own connection did not hurt the server.
+  void ExpectServerStillAnswers() {
+    auto s = Connect();
+    Login(*s, 99);
+    auto reply = Run(*s, "GetServerStats", 100);
+    ASSERT_TRUE(reply.has_value()) << "the server stopped answering";
+    EXPECT_EQ(reply->id, 100);
+    EXPECT_EQ(reply->body, kStatsReply);
+  }
+  // Waits, pumping, for a host log message of the host's own logger that
+  // contains `text`.
+  bool HostLogged(const std::string& text, std::chrono::milliseconds timeout = 3s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+      for (const auto& message : host().log().Messages("AsaApi")) {
+        if (message.find(text) != std::string::npos) {
+          return true;
+        }
+      }
+      Pump();
+      std::this_thread::sleep_for(1ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+  }
+  // Registers a command of the test's own, as a plugin would.
+  void Register(const wchar_t* name, AsaApi::RconHandler handler) {
+    host().commands().RegisterRconCommand(FString(name), handler);
+  }
+
+  std::unique_ptr<RconServer> server_;
+};
+
+// --- login ---
+
+TEST_F(RconServerTest, RightPasswordGetsExactlyOneAuthResponseWithTheRequestId) {
+  auto s = Connect();
+  ASSERT_TRUE(s->SendPacket(31337, kAuth, kPassword));
+  auto reply = Receive(*s);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->type, kAuthResponse);
+  EXPECT_EQ(reply->id, 31337);
+  EXPECT_EQ(reply->size, 10);
+  EXPECT_TRUE(reply->body.empty());
+  EXPECT_TRUE(reply->terminated);
+  // Common clients fail to log in when an empty RESPONSE_VALUE comes too.
+  EXPECT_TRUE(NothingMoreWithin(*s));
+}
+
+TEST_F(RconServerTest, WrongPasswordGetsMinusOneAndTheClientMayTryAgain) {
+  auto s = Connect();
+  ASSERT_TRUE(s->SendPacket(5, kAuth, "guess"));
+  auto reply = Receive(*s);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->type, kAuthResponse);
+  EXPECT_EQ(reply->id, -1);
+  EXPECT_TRUE(NothingMoreWithin(*s));
+  EXPECT_TRUE(HostLogged("wrong password (1 of 3)"));
+  // A password that is a prefix of the right one is wrong too.
+  ASSERT_TRUE(s->SendPacket(6, kAuth, "s3cre"));
+  EXPECT_EQ(Receive(*s)->id, -1);
+  Login(*s, 7);
+  EXPECT_EQ(Run(*s, "GetServerStats")->body, kStatsReply);
+}
+
+TEST_F(RconServerTest, CommandBeforeLoginIsRefusedAndTheConnectionClosed) {
+  auto s = Connect();
+  ASSERT_TRUE(s->SendPacket(12, kExecCommand, "ForceGC"));
+  auto reply = Receive(*s);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->type, kAuthResponse);
+  EXPECT_EQ(reply->id, -1);
+  EXPECT_TRUE(ClosedWithin(*s));
+  EXPECT_TRUE(HostLogged("command before authentication; closing"));
+  EXPECT_EQ(host().engine().ForcedCollections(), 0u) << "the command ran without a login";
+  ExpectServerStillAnswers();
+}
+
+class RconBlockTest : public RconServerTest {
+ protected:
+  void Tune(RconOptions& options) override { options.block_duration = 700ms; }
+};
+
+TEST_F(RconBlockTest, ThirdWrongPasswordClosesAndRefusesTheAddressForAWhile) {
+  auto other = Connect();  // open before the block: must not go on guessing
+  auto s = Connect();
+  for (int i = 1; i <= 2; ++i) {
+    ASSERT_TRUE(s->SendPacket(i, kAuth, "guess"));
+    EXPECT_EQ(Receive(*s)->id, -1);
+  }
+  ASSERT_TRUE(s->SendPacket(3, kAuth, "guess"));
+  auto third = Receive(*s);
+  ASSERT_TRUE(third.has_value());
+  EXPECT_EQ(third->id, -1);
+  EXPECT_TRUE(ClosedWithin(*s));
+  EXPECT_TRUE(HostLogged("wrong password (3 in a row); closing and refusing 127.0.0.1"));
+
+  auto refused = Connect();
+  EXPECT_TRUE(ClosedWithin(*refused));
+  EXPECT_EQ(refused->Buffered(), 0u);
+  EXPECT_TRUE(HostLogged("address blocked for another"));
+
+  ASSERT_TRUE(other->SendPacket(4, kAuth, kPassword));
+  EXPECT_EQ(Receive(*other)->id, -1) << "the right password let a blocked address in";
+  EXPECT_TRUE(ClosedWithin(*other));
+
+  std::this_thread::sleep_for(800ms);
+  ExpectServerStillAnswers();
+}
+
+TEST_F(RconServerTest, RightPasswordClearsEarlierWrongOnes) {
+  auto s = Connect();
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(s->SendPacket(1, kAuth, "guess"));
+      ASSERT_EQ(Receive(*s)->id, -1);
+    }
+    Login(*s, 2);
+  }
+  EXPECT_FALSE(s->closed());
+}
+
+// --- framing of bad packets ---
+
+class RconDeclaredSizeTest : public RconServerTest,
+                             public ::testing::WithParamInterface<std::int32_t> {};
+
+TEST_P(RconDeclaredSizeTest, SizeOutsideTenTo4096ClosesTheConnection) {
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(s->Send(quillmoor_test::Int32Bytes(GetParam()) + std::string(12, '\0')));
+  EXPECT_TRUE(ClosedWithin(*s));
+  EXPECT_EQ(s->Buffered(), 0u);
+  EXPECT_TRUE(HostLogged("declared packet size " + std::to_string(GetParam()) +
+                         " is outside 10..4096; closing"));
+  ExpectServerStillAnswers();
+}
+
+INSTANTIATE_TEST_SUITE_P(BelowAndAbove, RconDeclaredSizeTest,
+                         ::testing::Values(9, 0, -1, 4097, std::numeric_limits<std::int32_t>::max(),
+                                           std::numeric_limits<std::int32_t>::min()));
+
+TEST_F(RconServerTest, SizesTenAnd4096AreAccepted) {
+  Register(L"Echo", [](RCONClientConnection* c, RCONPacket* p, UWorld*) {
+    c->Deliver({p->Id, kResponseValue, *p->Body});
+  });
+  auto s = Connect();
+  Login(*s);
+  // Size 10: an empty body, which is an empty command.
+  ASSERT_TRUE(s->Send(quillmoor_test::Int32Bytes(10) + quillmoor_test::Int32Bytes(3) +
+                      quillmoor_test::Int32Bytes(kExecCommand) + std::string(2, '\0')));
+  auto empty = Receive(*s);
+  ASSERT_TRUE(empty.has_value());
+  EXPECT_EQ(empty->id, 3);
+  // Size 4096: the longest body there is.
+  const std::string body = "Echo " + std::string(4086 - 5, 'x');
+  ASSERT_EQ(quillmoor_test::EncodeRcon(4, kExecCommand, body).size(), 4100u);
+  auto echoed = Run(*s, body, 4);
+  ASSERT_TRUE(echoed.has_value());
+  EXPECT_EQ(echoed->body, body);
+}
+
+TEST_F(RconServerTest, BodyWithoutItsTerminatorsClosesTheConnection) {
+  auto s = Connect();
+  Login(*s);
+  // Declares 12 bytes: id, type and "stat" with no NUL after it.
+  ASSERT_TRUE(s->Send(quillmoor_test::Int32Bytes(12) + quillmoor_test::Int32Bytes(8) +
+                      quillmoor_test::Int32Bytes(kExecCommand) + "stat"));
+  EXPECT_TRUE(ClosedWithin(*s));
+  EXPECT_EQ(s->Buffered(), 0u);
+  EXPECT_TRUE(HostLogged("packet 8 (type 2) lacks the two NULs that end its body; closing"));
+  ExpectServerStillAnswers();
+}
+
+TEST_F(RconServerTest, OneTerminatorIsNotEnough) {
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(s->Send(quillmoor_test::Int32Bytes(15) + quillmoor_test::Int32Bytes(8) +
+                      quillmoor_test::Int32Bytes(kExecCommand) + "status" + '\0'));
+  EXPECT_TRUE(ClosedWithin(*s));
+  EXPECT_TRUE(HostLogged("lacks the two NULs"));
+}
+
+TEST_F(RconServerTest, UnknownPacketTypeClosesTheConnection) {
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(s->SendPacket(9, 77, "status"));
+  EXPECT_TRUE(ClosedWithin(*s));
+  EXPECT_TRUE(HostLogged("packet 9 has unknown type 77; closing"));
+  ExpectServerStillAnswers();
+}
+
+TEST_F(RconServerTest, PacketSplitAcrossManyWritesIsReassembled) {
+  auto s = Connect();
+  Login(*s);
+  const std::string packet = quillmoor_test::EncodeRcon(21, kExecCommand, "GetServerStats");
+  for (char byte : packet) {
+    ASSERT_TRUE(s->Send(std::string(1, byte)));
+    std::this_thread::sleep_for(1ms);
+  }
+  auto reply = Receive(*s);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->id, 21);
+  EXPECT_EQ(reply->body, kStatsReply);
+}
+
+// --- commands ---
+
+TEST_F(RconServerTest, GetServerStatsReplyIsOnePacketByteForByte) {
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(s->SendPacket(424242, kExecCommand, "GetServerStats"));
+  auto reply = Receive(*s);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->size, static_cast<std::int32_t>(kStatsReply.size()) + 10);
+  EXPECT_EQ(reply->id, 424242);
+  EXPECT_EQ(reply->type, kResponseValue);
+  EXPECT_EQ(reply->body, kStatsReply);
+  EXPECT_TRUE(reply->terminated);
+  EXPECT_TRUE(NothingMoreWithin(*s));
+}
+
+TEST_F(RconServerTest, CommandNamesMatchWithoutRegardToCase) {
+  auto s = Connect();
+  Login(*s);
+  EXPECT_EQ(Run(*s, "getserverstats")->body, kStatsReply);
+  auto forced = Run(*s, "FORCEGC");
+  ASSERT_TRUE(forced.has_value());
+  EXPECT_EQ(
+      forced->body,
+      R"({"cmd":"ForceGC","message":"Garbage collection forced successfully","status":"success"})");
+  EXPECT_EQ(host().engine().ForcedCollections(), 1u);
+}
+
+TEST_F(RconServerTest, HandlerGetsTheRequestIdAtOffsetFourTheWholeBodyAndTheWorld) {
+  std::int32_t seen_id = 0;
+  std::wstring seen_body;
+  UWorld* seen_world = nullptr;
+  Register(L"Inspect", [&](RCONClientConnection* c, RCONPacket* p, UWorld* world) {
+    std::int32_t at_four = 0;
+    std::memcpy(&at_four, reinterpret_cast<const char*>(p) + 4, sizeof at_four);
+    seen_id = at_four;
+    seen_body = *p->Body;
+    seen_world = world;
+    c->Deliver({p->Id, kResponseValue, L"ok"});
+  });
+  auto s = Connect();
+  Login(*s);
+  auto reply = Run(*s, "inspect  some args here", 5150);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->body, "ok");
+  EXPECT_EQ(seen_id, 5150);
+  EXPECT_EQ(seen_body, L"inspect  some args here");
+  EXPECT_EQ(seen_world, host().engine().world());
+}
+
+TEST_F(RconServerTest, UnknownAndEmptyCommandsGetOneReplySayingSoWithTheirId) {
+  auto s = Connect();
+  Login(*s);
+  auto unknown = Run(*s, "Frobnicate now", 61);
+  ASSERT_TRUE(unknown.has_value());
+  EXPECT_EQ(unknown->id, 61);
+  EXPECT_EQ(unknown->type, kResponseValue);
+  EXPECT_EQ(unknown->body, "Unknown command: Frobnicate");
+  EXPECT_TRUE(NothingMoreWithin(*s));
+  for (const std::string empty : {"", "   "}) {
+    auto reply = Run(*s, empty, 62);
+    ASSERT_TRUE(reply.has_value()) << "'" << empty << "'";
+    EXPECT_EQ(reply->id, 62);
+    EXPECT_NE(reply->body.find("Empty command"), std::string::npos) << reply->body;
+    EXPECT_TRUE(NothingMoreWithin(*s));
+  }
+}
+
+TEST_F(RconServerTest, HandlerThatSendsNothingOrThrowsStillAnswersOnce) {
+  Register(L"Mute", [](RCONClientConnection*, RCONPacket*, UWorld*) {});
+  Register(L"Throws", [](RCONClientConnection*, RCONPacket*, UWorld*) {
+    throw std::runtime_error("handler failed");
+  });
+  auto s = Connect();
+  Login(*s);
+  for (const char* command : {"Mute", "Throws"}) {
+    auto reply = Run(*s, command, 70);
+    ASSERT_TRUE(reply.has_value()) << command;
+    EXPECT_EQ(reply->id, 70);
+    EXPECT_TRUE(reply->body.empty());
+    EXPECT_TRUE(NothingMoreWithin(*s));
+  }
+  EXPECT_EQ(host().EscapedExceptions(), 1u);
+}
+
+TEST_F(RconServerTest, LongReplyIsCutInto4096ByteBodiesAndTheEmptyProbeIsAnswered) {
+  const std::wstring text = std::wstring(4096 * 2, L'a') + L"tail";
+  Register(L"Long", [&](RCONClientConnection* c, RCONPacket* p, UWorld*) {
+    c->Deliver({p->Id, kResponseValue, text});
+  });
+  auto s = Connect();
+  Login(*s);
+  // What common clients do: the command, then an empty one once a full-size
+  // packet arrived, reading until a packet with the other id comes.
+  ASSERT_TRUE(s->SendPacket(80, kExecCommand, "Long"));
+  ASSERT_TRUE(s->SendPacket(81, kExecCommand, ""));
+  std::vector<std::size_t> sizes;
+  std::string joined;
+  for (;;) {
+    auto p = Receive(*s);
+    ASSERT_TRUE(p.has_value());
+    if (p->id != 80) {
+      EXPECT_EQ(p->id, 81);
+      break;
+    }
+    sizes.push_back(p->body.size());
+    joined += p->body;
+  }
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{4096, 4096, 4}));
+  EXPECT_EQ(joined, devhost::Utf8Encode(text));
+}
+
+TEST_F(RconServerTest, BodiesTravelAsUtf8BothWays) {
+  Register(L"Echo", [](RCONClientConnection* c, RCONPacket* p, UWorld*) {
+    c->Deliver({p->Id, kResponseValue, *p->Body});
+  });
+  auto s = Connect();
+  Login(*s);
+  const std::string text = "Echo gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x98\x80";
+  auto reply = Run(*s, text);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->body, text);
+}
+
+TEST_F(RconServerTest, PipelinedCommandsAreAnsweredInOrder) {
+  auto s = Connect();
+  std::string burst = quillmoor_test::EncodeRcon(1, kAuth, kPassword);
+  for (std::int32_t id = 2; id <= 6; ++id) {
+    burst += quillmoor_test::EncodeRcon(id, kExecCommand, id % 2 ? "status" : "GetServerStats");
+  }
+  ASSERT_TRUE(s->Send(burst));
+  for (std::int32_t id = 1; id <= 6; ++id) {
+    auto p = Receive(*s);
+    ASSERT_TRUE(p.has_value()) << id;
+    EXPECT_EQ(p->id, id);
+  }
+}
+
+TEST_F(RconServerTest, FrameworkCommandsReloadThePluginOverTheWire) {
+  auto s = Connect();
+  Login(*s);
+  EXPECT_EQ(Run(*s, "plugins.unload Quillmoor")->body, "Successfully unloaded plugin Quillmoor");
+  EXPECT_EQ(Run(*s, "GetServerStats")->body, "Unknown command: GetServerStats");
+  EXPECT_EQ(Run(*s, "plugins.load Quillmoor")->body, "Successfully loaded plugin Quillmoor");
+  EXPECT_EQ(Run(*s, "GetServerStats")->body, kStatsReply);
+  auto status = Run(*s, "status");
+  ASSERT_TRUE(status.has_value());
+  EXPECT_NE(status->body.find("Objects: 123456\n"), std::string::npos) << status->body;
+  EXPECT_NE(status->body.find("Plugins: Quillmoor"), std::string::npos) << status->body;
+}
+
+// --- limits ---
+
+TEST_F(RconServerTest, The65thConnectionIsRefusedAndTheOthersCarryOn) {
+  std::vector<std::unique_ptr<RconSocket>> open;
+  for (int i = 0; i < 64; ++i) {
+    open.push_back(Connect());
+  }
+  // Accepted in order: once the last one answers, all 64 are in.
+  Login(*open.back());
+  auto extra = Connect();
+  EXPECT_TRUE(ClosedWithin(*extra));
+  EXPECT_TRUE(HostLogged("64 connections are open, the most allowed"));
+  Login(*open.front());
+  EXPECT_EQ(Run(*open.front(), "GetServerStats")->body, kStatsReply);
+
+  open.pop_back();
+  // The server notices the close on its own time: retry for a while.
+  bool admitted = false;
+  for (int attempt = 0; attempt < 100 && !admitted; ++attempt) {
+    auto again = Connect();
+    if (again->SendPacket(1, kAuth, kPassword)) {
+      auto reply = Receive(*again, 1s);
+      admitted = reply.has_value() && reply->id == 1;
+    }
+  }
+  EXPECT_TRUE(admitted) << "a freed slot was not given out again";
+}
+
+class RconIdleTest : public RconServerTest {
+ protected:
+  void Tune(RconOptions& options) override { options.idle_timeout = 400ms; }
+};
+
+TEST_F(RconIdleTest, IdleConnectionsAreClosedAndBusyOnesAreNot) {
+  auto idle = Connect();
+  Login(*idle);
+  auto half = Connect();
+  ASSERT_TRUE(half->Send(quillmoor_test::Int32Bytes(20) + "abc"));  // and never the rest
+  auto busy = Connect();
+  Login(*busy);
+
+  const auto until = std::chrono::steady_clock::now() + 1200ms;
+  while (std::chrono::steady_clock::now() < until) {
+    auto reply = Run(*busy, "GetServerStats");
+    ASSERT_TRUE(reply.has_value()) << "a busy connection was closed";
+    idle->Poll(0ms);
+    half->Poll(0ms);
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_TRUE(ClosedWithin(*idle, 1s));
+  EXPECT_TRUE(ClosedWithin(*half, 1s));
+  EXPECT_TRUE(HostLogged("idle for 0.4 s; closing"));
+}
+
+TEST_F(RconServerTest, ClientVanishingMidReplyLeavesTheServerServingOthers) {
+  // Bigger than what the socket buffers of both ends hold, so the server is
+  // still writing when the client goes.
+  const std::wstring chunk(1 << 20, L'z');
+  Register(L"Flood", [&](RCONClientConnection* c, RCONPacket* p, UWorld*) {
+    for (int i = 0; i < 8; ++i) {
+      c->Deliver({p->Id, kResponseValue, chunk});
+    }
+  });
+  auto s = Connect(/*receive_buffer=*/4096);
+  Login(*s);
+  ASSERT_TRUE(s->SendPacket(90, kExecCommand, "Flood"));
+  auto first = Receive(*s);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->id, 90);
+  s->Abort();
+  EXPECT_TRUE(HostLogged("the client is gone, closing"));
+  ExpectServerStillAnswers();
+}
+
+// --- stopping ---
+
+TEST_F(RconServerTest, StopWithOpenConnectionsAndACommandInFlightReturns) {
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(s->SendPacket(3, kExecCommand, "ForceGC"));
+  // Give the network thread time to hand the command to the game thread,
+  // then stop before any frame runs it.
+  std::this_thread::sleep_for(100ms);
+  server_->Stop();
+  server_->Stop();
+  EXPECT_TRUE(ClosedWithin(*s));
+  EXPECT_EQ(s->Buffered(), 0u) << "a reply was sent after the server stopped";
+  // The command still runs on the next frame; only its reply goes nowhere.
+  Pump();
+  EXPECT_EQ(host().engine().ForcedCollections(), 1u);
+  EXPECT_THROW(RconSocket{server_->port()}, std::runtime_error);
+}
+
+TEST(RconServerOptionsTest, BadAddressesAndEmptyPasswordsAreRefusedAtConstruction) {
+  quillmoor_test::TempDir dir;
+  devhost::HostOptions host_options;
+  host_options.server_dir = dir.path();
+  devhost::Host host(host_options);
+  RconOptions options;
+  options.port = 0;
+  options.password = "";
+  EXPECT_THROW(RconServer(host, options), std::invalid_argument);
+  options.password = "pw";
+  options.bind_address = "localhost:1";
+  EXPECT_THROW(RconServer(host, options), std::system_error);
+  options.bind_address = "127.0.0.1";
+  RconServer first(host, options);
+  options.port = first.port();
+  EXPECT_THROW(RconServer(host, options), std::system_error) << "a port in use was bound twice";
+}
+
+}  // namespace

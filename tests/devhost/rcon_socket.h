@@ -1,0 +1,62 @@
+// A raw Source RCON client over a TCP socket to 127.0.0.1, for tests that
+// must send what no well-behaved client would. Never blocks on reads: tests
+// poll it between frames of the game loop that answers them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillmoor_test {
+
+inline constexpr std::int32_t kResponseValue = 0;
+inline constexpr std::int32_t kExecCommand = 2;
+inline constexpr std::int32_t kAuthResponse = 2;
+inline constexpr std::int32_t kAuth = 3;
+
+struct RconPacket {
+  std::int32_t size = 0;
+  std::int32_t id = 0;
+  std::int32_t type = 0;
+  std::string body;         // without the terminators
+  bool terminated = false;  // the body ended with the two NULs
+};
+
+// Little-endian size, id, type, body and two NULs, with the size computed.
+std::string EncodeRcon(std::int32_t id, std::int32_t type, std::string_view body);
+// The four bytes of a little-endian int32.
+std::string Int32Bytes(std::int32_t value);
+
+class RconSocket {
+ public:
+  // Connects or throws std::runtime_error. `receive_buffer` > 0 shrinks the
+  // receive buffer before connecting, so that a server's writes back up.
+  explicit RconSocket(std::uint16_t port, int receive_buffer = 0);
+  RconSocket(const RconSocket&) = delete;
+  RconSocket& operator=(const RconSocket&) = delete;
+  ~RconSocket();
+
+  // Sends all of `bytes`; false if the peer is gone.
+  bool Send(std::string_view bytes);
+  bool SendPacket(std::int32_t id, std::int32_t type, std::string_view body) {
+    return Send(EncodeRcon(id, type, body));
+  }
+  // Reads what has arrived, waiting at most `wait`. False once the peer has
+  // closed (end of stream or reset); what came before stays readable.
+  bool Poll(std::chrono::milliseconds wait);
+  // The next complete packet among the bytes read so far.
+  std::optional<RconPacket> TakePacket();
+  std::size_t Buffered() const { return buffer_.size(); }
+  bool closed() const { return closed_; }
+  // Closes with a reset instead of an orderly end, as a crashed client does.
+  void Abort();
+
+ private:
+  int fd_ = -1;
+  std::string buffer_;
+  bool closed_ = false;
+};
+
+}  // namespace quillmoor_test
