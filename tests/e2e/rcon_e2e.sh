@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# End-to-end scenarios: the dev server as a process, the plugin installed and
+# loaded by it, and Debian's rconclt as the operator's client.
+# Usage: rcon_e2e.sh SCENARIO DEVSERVER PLUGIN
+set -euo pipefail
+
+SCENARIO=$1
+DEVSERVER=$2
+PLUGIN=$3
+source "$(dirname "$0")/lib.sh"
+
+FORCED='{"cmd":"ForceGC","message":"Garbage collection forced successfully","status":"success"}'
+
+get_server_stats_reply() {
+  # No churn: the count stays at --objects, so the reply can be known.
+  start_server --objects 123456 --object-churn 0
+  rc GetServerStats >"$WORK/reply" || fail "rconclt GetServerStats failed"
+  printf '%s\n' '{"cmd":"GetServerStats","data":{"uobjects":123456},"status":"success"}' \
+    >"$WORK/expected"
+  cmp "$WORK/reply" "$WORK/expected" || fail "GetServerStats reply: $(cat "$WORK/reply")"
+  expect_eq "$(status_value Objects)" 123456 "object count in status"
+  # Command names are matched without regard to case.
+  expect_eq "$(rc getserverstats)" "$(cat "$WORK/expected")" "lower-case command"
+  stop_server
+}
+
+force_gc_reply_and_drop() {
+  start_server --objects 100000 --object-churn 200000
+  # No automatic purge runs in the first 20 game seconds: the garbage of two
+  # seconds dwarfs what is created between the two requests below.
+  wait_for_game_time 2
+  local before after
+  before=$(rc GetServerStats | sed -n 's/.*"uobjects":\([0-9]*\).*/\1/p')
+  rc ForceGC >"$WORK/reply" || fail "rconclt ForceGC failed"
+  printf '%s\n' "$FORCED" >"$WORK/expected"
+  cmp "$WORK/reply" "$WORK/expected" || fail "ForceGC reply: $(cat "$WORK/reply")"
+  after=$(rc GetServerStats | sed -n 's/.*"uobjects":\([0-9]*\).*/\1/p')
+  [ -n "$before" ] && [ -n "$after" ] || fail "no object counts ($before, $after)"
+  [ "$after" -lt "$before" ] || fail "object count did not drop: $before before, $after after"
+  expect_eq "$(status_value "Forced collections")" 1 "forced collections"
+  grep -q "GC forced. Trigger: rcon" "$(stats_log)" || fail "no statistics line for the collection"
+  stop_server
+}
+
+wrong_password() {
+  start_server
+  local status=0
+  timeout 15 rconclt -t 5 "not-$PW@127.0.0.1:$PORT" GetServerStats >/dev/null 2>&1 || status=$?
+  expect_eq "$status" 5 "rconclt exit status for a wrong password"
+  grep -q "wrong password (1 of 3)" "$OUT" || fail "no host log line for the wrong password"
+  # One wrong password blocks nothing.
+  rc GetServerStats | grep -q '"status":"success"' || fail "right password refused afterwards"
+  stop_server
+}
+
+renamed_force_gc() {
+  # A first start writes the current document; the operator edits one value.
+  timeout 20 "$DEVSERVER" --server-dir "$SERVER_DIR" --plugin "$PLUGIN" --rcon-port 0 \
+    --run-for 0.2 >"$OUT" 2>&1 || fail "the first start failed"
+  local config="$SERVER_DIR/ArkApi/Plugins/Quillmoor/PluginConfig.json"
+  [ -f "$config" ] || fail "the plugin wrote no PluginConfig.json"
+  python3 - "$config" <<'PY' || fail "PluginConfig.json has no ConfigVersion 3 or no Rcon section"
+import json, sys
+path = sys.argv[1]
+with open(path) as f:
+    config = json.load(f)
+assert config["ConfigVersion"] == 3
+config["Rcon"]["CommandName"] = "CleanUp"
+with open(path, "w") as f:
+    json.dump(config, f, indent=2)
+PY
+  start_server
+  grep -q "\[Quillmoor\] RCON command 'CleanUp' registered." "$OUT" ||
+    fail "the renamed command was not registered"
+  expect_eq "$(rc CleanUp)" "$FORCED" "reply of the renamed command"
+  expect_eq "$(rc cleanup)" "$FORCED" "reply of the renamed command in lower case"
+  expect_eq "$(rc ForceGC)" "Unknown command: ForceGC" "reply of the old name"
+  expect_eq "$(status_value "Forced collections")" 2 "forced collections"
+  stop_server
+}
+
+reload_without_leaked_timer() {
+  # 300 game seconds per real second: the structure timer fires every second.
+  start_server --time-scale 300 --object-churn 0 --structures 200
+  expect_eq "$(rc plugins.unload Quillmoor)" "Successfully unloaded plugin Quillmoor" "unload"
+  expect_eq "$(rc GetServerStats)" "Unknown command: GetServerStats" "command after unload"
+  expect_eq "$(rc plugins.load Quillmoor)" "Successfully loaded plugin Quillmoor" "load"
+  local t1 t2 n1 n2 passes expected
+  n1=$(count_lines "StructureNetFreq: Applied" "$(stats_log)")
+  t1=$(status_value "Game time")
+  sleep 5
+  t2=$(status_value "Game time")
+  n2=$(count_lines "StructureNetFreq: Applied" "$(stats_log)")
+  passes=$((n2 - n1))
+  expected=$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%d", (b - a) / 300 }')
+  [ "$expected" -ge 3 ] || fail "the game clock barely moved ($t1 s to $t2 s)"
+  # A timer left behind by the first load would double the passes.
+  [ "$passes" -ge $((expected - 1)) ] && [ "$passes" -le $((expected + 1)) ] ||
+    fail "$passes structure passes in $t1..$t2 s of game time; expected $expected (one per 300 s)"
+  expect_eq "$(count_lines "\[Quillmoor\] Plugin initialized." "$OUT")" 2 "plugin starts"
+  stop_server
+}
+
+clean_stop() {
+  local signal=$1
+  start_server
+  rc GetServerStats >/dev/null
+  # A client that stays connected must not hold the stop up.
+  exec 3<>"/dev/tcp/127.0.0.1/$PORT"
+  stop_server "$signal"
+  exec 3>&-
+  grep -q "Dev server stopping" "$OUT" || fail "no stop line"
+  expect_eq "$(grep "\[Quillmoor\]\[" "$OUT" | tail -n 1 | sed 's/.*\]\[[a-z]*\] //')" \
+    "[Quillmoor] Plugin unloaded." "last plugin line"
+}
+
+run_for_stops_by_itself() {
+  local status=0
+  timeout 20 "$DEVSERVER" --server-dir "$SERVER_DIR" --plugin "$PLUGIN" --rcon-port 0 \
+    --run-for 1 >"$OUT" 2>&1 || status=$?
+  expect_eq "$status" 0 "exit status after --run-for"
+  grep -q "RCON is off" "$OUT" || fail "--rcon-port 0 did not turn RCON off"
+  expect_eq "$(grep "\[Quillmoor\]\[" "$OUT" | tail -n 1 | sed 's/.*\]\[[a-z]*\] //')" \
+    "[Quillmoor] Plugin unloaded." "last plugin line"
+}
+
+printed_command_line_connects() {
+  # No --rcon-password: the server makes one up and says how to connect.
+  PORT=$(free_port)
+  "$DEVSERVER" --server-dir "$SERVER_DIR" --plugin "$PLUGIN" --rcon-port "$PORT" >"$OUT" 2>&1 &
+  PID=$!
+  local i line
+  for i in $(seq 1 100); do
+    line=$(sed -n 's/^Connect with: //p' "$OUT")
+    [ -n "$line" ] && break
+    kill -0 "$PID" 2>/dev/null || fail "the dev server did not start"
+    sleep 0.1
+  done
+  [ -n "$line" ] || fail "no 'Connect with:' line"
+  grep -q "^RCON password: [A-Za-z0-9]\{16\} (generated" "$OUT" || fail "no generated password"
+  grep -q "RCON password" "$SERVER_DIR/ArkApi/Logs/ArkApi.log" && fail "the password is in the log file"
+  timeout 15 bash -c "$line" | grep -q "^Plugins: Quillmoor$" || fail "the printed command line: $line"
+  stop_server TERM
+}
+
+refused_start() {
+  local status=0
+  timeout 20 "$DEVSERVER" --server-dir "$SERVER_DIR" --plugin "$PLUGIN" --rcon-password "" \
+    >"$OUT" 2>&1 || status=$?
+  expect_eq "$status" 2 "exit status for an empty password"
+  start_server
+  status=0
+  timeout 20 "$DEVSERVER" --server-dir "$WORK" --plugin "$PLUGIN" --rcon-port "$PORT" \
+    --rcon-password "$PW" >"$WORK/second.log" 2>&1 || status=$?
+  expect_eq "$status" 1 "exit status when the RCON port is taken"
+  grep -q "Cannot start RCON: cannot listen on 127.0.0.1:$PORT" "$WORK/second.log" ||
+    fail "no reason given for the taken port: $(cat "$WORK/second.log")"
+  rc GetServerStats | grep -q '"status":"success"' || fail "the first server stopped answering"
+  stop_server
+}
+
+case "$SCENARIO" in
+  get_server_stats_reply) get_server_stats_reply ;;
+  force_gc_reply_and_drop) force_gc_reply_and_drop ;;
+  wrong_password) wrong_password ;;
+  renamed_force_gc) renamed_force_gc ;;
+  reload_without_leaked_timer) reload_without_leaked_timer ;;
+  clean_stop_sigint) clean_stop INT ;;
+  clean_stop_sigterm) clean_stop TERM ;;
+  run_for_stops_by_itself) run_for_stops_by_itself ;;
+  printed_command_line_connects) printed_command_line_connects ;;
+  refused_start) refused_start ;;
+  *) echo "unknown scenario: $SCENARIO" >&2; exit 2 ;;
+esac
+echo "PASS: $SCENARIO"
