@@ -1,0 +1,112 @@
+// Arbitrary bytes as PluginConfig.json, loaded against a devhost: LoadConfig
+// must return an in-range record, and the file must afterwards hold either
+// the bytes it was given or, when replaced, exactly the defaults document.
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "config/default_document.h"
+#include "config/loader.h"
+#include "devhost/host.h"
+#include "plugin/log.h"
+
+namespace {
+
+// One devhost for the whole run, in a server directory removed at exit.
+class Harness {
+ public:
+  Harness() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "quillmoor-fuzz-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) {
+      std::abort();
+    }
+    server_dir_ = tmpl;
+    const auto folder = server_dir_ / "ArkApi/Plugins/Quillmoor";
+    std::filesystem::create_directories(folder);
+    config_path_ = folder / "PluginConfig.json";
+    defaults_text_ = Quillmoor::detail::BuildDefaultDocument(Quillmoor::Config{}).dump(2);
+    devhost::HostOptions options;
+    options.server_dir = server_dir_;
+    options.engine.structures = 0;
+    options.engine.object_churn = 0;
+    host_ = std::make_unique<devhost::Host>(options);
+    Quillmoor::CreateHostLogger();
+  }
+  Harness(const Harness&) = delete;
+  Harness& operator=(const Harness&) = delete;
+  ~Harness() {
+    host_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(server_dir_, ec);
+  }
+
+  const std::filesystem::path& config_path() const { return config_path_; }
+  const std::string& defaults_text() const { return defaults_text_; }
+  devhost::Host& host() { return *host_; }
+
+ private:
+  std::filesystem::path server_dir_;
+  std::filesystem::path config_path_;
+  std::string defaults_text_;
+  std::unique_ptr<devhost::Host> host_;
+};
+
+Harness& TheHarness() {
+  static Harness harness;
+  return harness;
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "config_fuzz: %s\n", what);
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Harness& h = TheHarness();
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  {
+    std::ofstream out(h.config_path(), std::ios::binary | std::ios::trunc);
+    out << input;
+  }
+  h.host().log().ClearCapture();  // the capture would grow without end
+
+  const Quillmoor::Config c = Quillmoor::LoadConfig();
+
+  Check(c.AutoGC.IntervalMinutes >= 1 && c.AutoGC.IntervalMinutes <= 120, "IntervalMinutes");
+  Check(
+      c.GCCVars.TimeBetweenPurgingSeconds >= 5.0f && c.GCCVars.TimeBetweenPurgingSeconds <= 300.0f,
+      "TimeBetweenPurgingSeconds");
+  Check(c.GCCVars.NumRetriesBeforeForcingGC >= 1 && c.GCCVars.NumRetriesBeforeForcingGC <= 20,
+        "NumRetriesBeforeForcingGC");
+  Check(c.PhysicsCVars.ChaosMaxSubSteps >= 1 && c.PhysicsCVars.ChaosMaxSubSteps <= 8,
+        "ChaosMaxSubSteps");
+  Check(c.PhysicsCVars.ServerMaxFPS >= 10 && c.PhysicsCVars.ServerMaxFPS <= 120, "ServerMaxFPS");
+  const auto& f = c.StructureNetFreq;
+  Check(f.NetUpdateFreq >= 0.05f && f.NetUpdateFreq <= 10.0f, "NetUpdateFreq");
+  Check(f.MinNetUpdateFreq >= 0.05f && f.MinNetUpdateFreq <= 10.0f, "MinNetUpdateFreq");
+  Check(f.MinNetUpdateFreq <= f.NetUpdateFreq, "MinNetUpdateFreq above NetUpdateFreq");
+  Check(f.CheckIntervalSeconds >= 60 && f.CheckIntervalSeconds <= 3600, "CheckIntervalSeconds");
+
+  const std::string after = ReadAll(h.config_path());
+  Check(after == input || after == h.defaults_text(), "the file was changed to something else");
+  return 0;
+}
