@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "devhost/host.h"
@@ -84,38 +85,29 @@ void BM_FixedOffsetFloor(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// Pass and floor side by side for each size, so each pair shares one world.
-BENCHMARK(BM_StructurePass)
-    ->Arg(10000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(BM_FixedOffsetFloor)
-    ->Arg(10000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(BM_StructurePass)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(BM_FixedOffsetFloor)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(BM_StructurePass)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(BM_FixedOffsetFloor)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+// Pass and floor side by side for each size, so that each pair shares one world.
+void Register() {
+  for (int structures : {10000, 100000, 1000000}) {
+    for (auto [name, fn] : {std::pair{"BM_StructurePass", &BM_StructurePass},
+                            std::pair{"BM_FixedOffsetFloor", &BM_FixedOffsetFloor}}) {
+      benchmark::RegisterBenchmark(name, fn)
+          ->Arg(structures)
+          ->Unit(benchmark::kMillisecond)
+          ->Repetitions(5)
+          ->ReportAggregatesOnly(true);
+    }
+  }
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  Register();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

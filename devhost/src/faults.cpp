@@ -9,20 +9,19 @@ struct UnknownFault {};
 }  // namespace
 
 void Faults::ThrowOn(std::string point, int nth) {
-  if (nth < 1) {
-    throw std::invalid_argument("Faults::ThrowOn: nth must be at least 1");
-  }
-  std::lock_guard lock(mutex_);
-  arms_[std::move(point)] = Arm{nth, false};
-  armed_.store(static_cast<int>(arms_.size()));
+  Add(std::move(point), nth, false);
 }
 
 void Faults::ThrowUnknownOn(std::string point, int nth) {
+  Add(std::move(point), nth, true);
+}
+
+void Faults::Add(std::string point, int nth, bool unknown) {
   if (nth < 1) {
-    throw std::invalid_argument("Faults::ThrowUnknownOn: nth must be at least 1");
+    throw std::invalid_argument("Faults: nth must be at least 1, got " + std::to_string(nth));
   }
   std::lock_guard lock(mutex_);
-  arms_[std::move(point)] = Arm{nth, true};
+  arms_[std::move(point)] = Arm{nth, unknown};
   armed_.store(static_cast<int>(arms_.size()));
 }
 

@@ -42,6 +42,7 @@ class DEVHOST_API Faults {
     int remaining = 0;
     bool unknown = false;
   };
+  void Add(std::string point, int nth, bool unknown);
   void CheckSlow(std::string_view point);
 
   std::atomic<int> armed_{0};
