@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/log.h"
 #include "devhost/host.h"
-#include "plugin/log.h"
 #include "stats/stats_logger.h"
 #include "structures/structure_manager.h"
 

@@ -13,10 +13,10 @@
 #include <sstream>
 #include <string>
 
+#include "common/log.h"
 #include "config/default_document.h"
 #include "config/loader.h"
 #include "devhost/host.h"
-#include "plugin/log.h"
 
 namespace {
 

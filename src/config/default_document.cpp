@@ -4,7 +4,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "plugin/log.h"
+#include "common/log.h"
 
 namespace Quillmoor {
 

@@ -7,11 +7,11 @@
 #include <system_error>
 #include <utility>
 
+#include "common/log.h"
 #include "config/default_document.h"
 #include "config/guide.h"
 #include "config/typed_read.h"
 #include "plugin/folder.h"
-#include "plugin/log.h"
 
 namespace Quillmoor {
 namespace {

@@ -5,11 +5,11 @@
 #include <limits>
 #include <memory>
 
+#include "common/guard.h"
 #include "gc/cvars.h"
 #include "host/framework.h"
 #include "host/module_path.h"
 #include "host/symbols.h"
-#include "plugin/guard.h"
 #include "stats/stats_logger.h"
 
 namespace Quillmoor {

@@ -2,11 +2,11 @@
 // inside one guard, so that no exception reaches the host.
 #include <spdlog/logger.h>
 
+#include "common/guard.h"
+#include "common/log.h"
 #include "config/loader.h"
 #include "gc/gc_manager.h"
 #include "plugin/folder.h"
-#include "plugin/guard.h"
-#include "plugin/log.h"
 #include "plugin/state.h"
 #include "rcon/commands.h"
 #include "stats/stats_logger.h"

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "common/guard.h"
 #include "gc/gc_manager.h"
 #include "host/framework.h"
 #include "host/symbols.h"
-#include "plugin/guard.h"
 
 namespace Quillmoor::Rcon {
 namespace {

@@ -5,7 +5,7 @@
 #include <spdlog/spdlog.h>
 #include <filesystem>
 
-#include "plugin/log.h"
+#include "common/log.h"
 
 namespace Quillmoor::StatsLogger {
 namespace {

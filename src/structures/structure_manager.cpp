@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "common/guard.h"
 #include "host/framework.h"
 #include "host/module_path.h"
 #include "host/symbols.h"
-#include "plugin/guard.h"
 #include "stats/stats_logger.h"
 
 namespace Quillmoor {

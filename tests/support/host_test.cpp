@@ -5,7 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "plugin/log.h"
+#include "common/log.h"
 #include "stats/stats_logger.h"
 
 namespace quillmoor_test {

@@ -6,7 +6,7 @@
 #include <exception>
 #include <string_view>
 
-#include "plugin/log.h"
+#include "common/log.h"
 
 namespace Quillmoor {
 

@@ -1,6 +1,6 @@
 // The host log channel: the logger "Quillmoor" on the framework's shared
-// sinks. Safe to use from any thread and at any time, also before
-// Plugin_Init has made the logger (lines then go to standard error).
+// sinks. Before Plugin_Init has made that logger, lines go to standard error.
+// The logger itself is thread-safe; replacing it is not, see CreateHostLogger.
 #pragma once
 
 #include <memory>
@@ -16,6 +16,8 @@ spdlog::logger& Log();
 
 // Makes the channel's logger on the sinks that GetLogSinks() returns now,
 // with the channel's pattern and flushing at info, replacing any earlier one.
+// REQUIRES: no other thread is inside Log() (Plugin_Init calls it before any
+// of the plugin's callbacks exist).
 void CreateHostLogger();
 
 }  // namespace Quillmoor

@@ -1,4 +1,4 @@
-#include "plugin/log.h"
+#include "common/log.h"
 
 #include <spdlog/logger.h>
 #include <spdlog/pattern_formatter.h>

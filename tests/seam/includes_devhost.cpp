@@ -1,0 +1,2 @@
+// Must not compile: plugin code that reaches past the seam into the devhost.
+#include "devhost/host.h"
