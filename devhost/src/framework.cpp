@@ -77,7 +77,11 @@ const Field kFields[] = {
 
 class ApiUtils final : public AsaApi::IApiUtils {
  public:
-  UWorld* GetWorld() const override { return Host::Current().engine().world(); }
+  UWorld* GetWorld() const override {
+    Host& host = Host::Current();
+    host.faults().Check("GetWorld");
+    return host.engine().world();
+  }
 };
 
 }  // namespace

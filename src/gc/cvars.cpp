@@ -3,9 +3,9 @@
 #include <cwchar>
 #include <string>
 
+#include "common/guard.h"
 #include "host/framework.h"
 #include "host/symbols.h"
-#include "plugin/guard.h"
 
 namespace Quillmoor {
 
@@ -57,19 +57,24 @@ void ApplyGCCVars(const Config& config) {
 }
 
 void ApplyCVarsOnce::operator()() const noexcept {
-  Guarded("Quillmoor_ApplyCVarsOnce", [&] {
-    if (*applied_) {
-      return;
-    }
-    if (AsaApi::GetApiUtils().GetWorld() == nullptr) {
-      return;
-    }
-    // A failure while applying still ends the callback: retrying every frame
-    // would only repeat the same error line many times a second.
+  if (*applied_) {
+    return;
+  }
+  UWorld* world = nullptr;
+  const bool asked =
+      Guarded("Quillmoor_ApplyCVarsOnce", [&] { world = AsaApi::GetApiUtils().GetWorld(); });
+  if (asked && world == nullptr) {
+    return;  // not yet: the next frame asks again
+  }
+  // Once the world was seen, or the host failed to say whether there is one,
+  // the callback ends: retrying every frame would only repeat the same error
+  // line many times a second.
+  if (asked) {
     Guarded("ApplyGCCVars", [&] { ApplyGCCVars(*snapshot_); });
-    *applied_ = true;
-    AsaApi::GetCommands().UnregisterUpdateCallback(FString(kApplyCVarsOnceId));
-  });
+  }
+  *applied_ = true;
+  Guarded("Quillmoor_ApplyCVarsOnce",
+          [] { AsaApi::GetCommands().UnregisterUpdateCallback(FString(kApplyCVarsOnceId)); });
 }
 
 }  // namespace Quillmoor

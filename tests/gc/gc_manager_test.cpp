@@ -181,6 +181,18 @@ TEST_F(GCManagerTest, AFailureWhileApplyingIsContainedAndStillEndsTheCallback) {
   EXPECT_EQ(host().EscapedExceptions(), 0u);
 }
 
+TEST_F(GCManagerTest, AFailingWorldQueryEndsTheCallbackAfterOneErrorLine) {
+  host().faults().ThrowOn("GetWorld");
+  Start(Config{});
+  host().Advance(1);
+  EXPECT_EQ(MessagesAt("error"),
+            std::vector<std::string>{
+                "[Quillmoor] Quillmoor_ApplyCVarsOnce exception: injected fault: GetWorld"});
+  EXPECT_TRUE(host().engine().ConsoleHistory().empty());
+  EXPECT_FALSE(host().commands().HasUpdateCallback(L"Quillmoor_ApplyCVarsOnce"));
+  EXPECT_EQ(host().EscapedExceptions(), 0u);
+}
+
 TEST_F(GCManagerTest, TimerIntervalIsTheMinutesTimesSixty) {
   for (int minutes : {1, 120}) {
     RestartHost();

@@ -1,6 +1,6 @@
 // Fault injection for tests: named points that throw on a chosen use.
 // Points in use: "lookup:<symbol name>" for every symbol lookup,
-// "GetCurrentDir", "RegisterRconCommand", "UnregisterRconCommand",
+// "GetCurrentDir", "GetWorld", "RegisterRconCommand", "UnregisterRconCommand",
 // "RegisterUpdateCallback", "UnregisterUpdateCallback", "Timer",
 // "SendMessage". Game thread only, except Check, which locks.
 #pragma once
