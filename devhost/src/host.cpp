@@ -51,7 +51,7 @@ void ShowPluginInfo(HostLog& log, const std::filesystem::path& library, const st
 
 Host::Host(HostOptions options)
     : options_(std::move(options)),
-      log_(options_.log_to_stdout, options_.log_file),
+      log_(options_.log),
       commands_(*this),
       timers_(*this),
       engine_(options_.engine) {

@@ -3,9 +3,10 @@
 #include <spdlog/logger.h>
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/base_sink.h>
-#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 #include <mutex>
+#include <stdexcept>
 
 namespace devhost {
 
@@ -43,15 +44,18 @@ class CaptureSink final : public spdlog::sinks::base_sink<std::mutex> {
   std::vector<LogLine> lines_;
 };
 
-HostLog::HostLog(bool to_stdout, const std::filesystem::path& file)
-    : capture_(std::make_shared<CaptureSink>()) {
-  if (to_stdout) {
+HostLog::HostLog(const LogOptions& options) {
+  if (options.to_stdout) {
     sinks_.push_back(std::make_shared<spdlog::sinks::stdout_sink_mt>());
   }
-  if (!file.empty()) {
-    sinks_.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(file.string()));
+  if (!options.file.empty()) {
+    sinks_.push_back(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+        options.file.string(), options.file_max_size, options.file_max_files));
   }
-  sinks_.push_back(capture_);
+  if (options.capture) {
+    capture_ = std::make_shared<CaptureSink>();
+    sinks_.push_back(capture_);
+  }
   host_ = std::make_shared<spdlog::logger>("AsaApi", sinks_.begin(), sinks_.end());
   host_->set_level(spdlog::level::info);
   host_->flush_on(spdlog::level::info);
@@ -68,12 +72,15 @@ void HostLog::ResetFormatters() {
 }
 
 std::vector<LogLine> HostLog::Lines() const {
+  if (!capture_) {
+    throw std::logic_error("HostLog: no lines were kept; set LogOptions::capture to read them");
+  }
   return capture_->Lines();
 }
 
 std::vector<std::string> HostLog::Messages(const std::string& logger) const {
   std::vector<std::string> out;
-  for (auto& line : capture_->Lines()) {
+  for (auto& line : Lines()) {
     if (line.logger == logger) {
       out.push_back(line.message);
     }
@@ -82,7 +89,7 @@ std::vector<std::string> HostLog::Messages(const std::string& logger) const {
 }
 
 bool HostLog::Contains(const std::string& message) const {
-  for (auto& line : capture_->Lines()) {
+  for (auto& line : Lines()) {
     if (line.message == message) {
       return true;
     }
@@ -91,7 +98,9 @@ bool HostLog::Contains(const std::string& message) const {
 }
 
 void HostLog::ClearCapture() {
-  capture_->Clear();
+  if (capture_) {
+    capture_->Clear();
+  }
 }
 
 }  // namespace devhost

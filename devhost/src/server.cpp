@@ -17,6 +17,8 @@ namespace devhost {
 
 namespace {
 
+constexpr double kMiB = 1024.0 * 1024.0;
+
 std::atomic<bool> g_stop{false};
 
 extern "C" void OnSignal(int) {
@@ -98,6 +100,8 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   std::string rcon_bind = "127.0.0.1";
   std::string rcon_password;
   double rcon_idle_timeout = 300;
+  double log_max_mb = static_cast<double>(LogOptions{}.file_max_size) / kMiB;
+  std::size_t log_max_files = LogOptions{}.file_max_files;
   app.add_option("--server-dir", server_dir, "Server directory (the framework's current directory)")
       ->required();
   app.add_option("--plugin", plugin, "Plugin library to install and load")
@@ -129,6 +133,14 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   app.add_option("--rcon-idle-timeout", rcon_idle_timeout,
                  "Seconds after which an idle RCON connection is closed")
       ->check(CLI::Range(0.01, 86400.0));
+  app.add_option("--log-max-size", log_max_mb,
+                 "MiB that ArkApi/Logs/ArkApi.log reaches before it is rotated")
+      ->check(CLI::Range(0.001, 1e6))
+      ->capture_default_str();
+  app.add_option("--log-max-files", log_max_files,
+                 "Rotated logs kept (ArkApi.1.log is the newest); 0 keeps none")
+      ->check(CLI::Range(0, 1000))
+      ->capture_default_str();
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -150,7 +162,9 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   out.host.engine.object_churn = churn;
   out.host.engine.engine = !no_engine;
   out.host.world_delay = world_delay;
-  out.host.log_to_stdout = true;
+  out.host.log.to_stdout = true;
+  out.host.log.file_max_size = static_cast<std::size_t>(std::llround(log_max_mb * kMiB));
+  out.host.log.file_max_files = log_max_files;
   out.time_scale = time_scale;
   out.run_for = run_for;
   out.rcon.port = static_cast<std::uint16_t>(rcon_port);
@@ -171,7 +185,7 @@ int RunServer(const ServerOptions& options) {
   }
   HostOptions host_options = options.host;
   host_options.server_dir = fs::absolute(options.server_dir);
-  host_options.log_file = host_options.server_dir / "ArkApi" / "Logs" / "ArkApi.log";
+  host_options.log.file = host_options.server_dir / "ArkApi" / "Logs" / "ArkApi.log";
 
   fs::path installed;
   try {
@@ -181,7 +195,15 @@ int RunServer(const ServerOptions& options) {
     return 1;
   }
 
-  Host host(host_options);
+  std::unique_ptr<Host> running;
+  try {
+    running = std::make_unique<Host>(host_options);
+  } catch (const std::exception& e) {
+    std::cerr << "quillmoor-devserver: cannot start the host (log file " << host_options.log.file
+              << "): " << e.what() << "\n";
+    return 1;
+  }
+  Host& host = *running;
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   host.log().Host().info("Dev server starting in {} (time scale {}x)",

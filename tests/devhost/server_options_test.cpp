@@ -1,5 +1,5 @@
-// The dev server's command line as far as RCON goes: defaults, and the
-// values it refuses before anything starts.
+// The dev server's command line as far as RCON and the host log go:
+// defaults, and the values it refuses before anything starts.
 #include <gtest/gtest.h>
 #include <chrono>
 #include <string>
@@ -56,6 +56,43 @@ TEST(ServerOptionsTest, BadRconValuesExitWithStatusTwo) {
     auto p = Parse(args);
     EXPECT_FALSE(p.ok) << args[0];
     EXPECT_EQ(p.exit_code, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+  }
+}
+
+TEST(ServerOptionsTest, HostLogRotatesAt10MiBKeepsThreeAndCapturesNothing) {
+  auto p = Parse({});
+  ASSERT_TRUE(p.ok);
+  EXPECT_TRUE(p.options.host.log.to_stdout);
+  EXPECT_FALSE(p.options.host.log.capture) << "a long-running server would keep every line";
+  EXPECT_EQ(p.options.host.log.file_max_size, 10u * 1024 * 1024);
+  EXPECT_EQ(p.options.host.log.file_max_files, 3u);
+}
+
+TEST(ServerOptionsTest, LogLimitsAreTakenInMiBAndFiles) {
+  struct Case {
+    std::vector<std::string> args;
+    std::size_t size;
+    std::size_t files;
+  };
+  const Case cases[] = {
+      {{"--log-max-size", "0.5", "--log-max-files", "0"}, 512u * 1024, 0},
+      {{"--log-max-size", "0.001"}, 1049, 3},
+      {{"--log-max-size", "2048", "--log-max-files", "1000"}, 2048u * 1024 * 1024, 1000},
+  };
+  for (const auto& c : cases) {
+    auto p = Parse(c.args);
+    ASSERT_TRUE(p.ok) << c.args[1];
+    EXPECT_EQ(p.options.host.log.file_max_size, c.size) << c.args[1];
+    EXPECT_EQ(p.options.host.log.file_max_files, c.files) << c.args[1];
+  }
+  const std::vector<std::vector<std::string>> bad = {
+      {"--log-max-size", "0"},   {"--log-max-size", "-1"},    {"--log-max-size", "ten"},
+      {"--log-max-files", "-1"}, {"--log-max-files", "1001"}, {"--log-max-files", "2.5"},
+  };
+  for (const auto& args : bad) {
+    auto p = Parse(args);
+    EXPECT_FALSE(p.ok) << args[0] << " " << args[1];
+    EXPECT_EQ(p.exit_code, 2) << args[0] << " " << args[1];
   }
 }
 

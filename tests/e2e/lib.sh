@@ -103,3 +103,19 @@ stats_log() {
 count_lines() {
   grep -c -- "$1" "$2" 2>/dev/null || true
 }
+
+host_log() {
+  echo "$SERVER_DIR/ArkApi/Logs/ArkApi.log"
+}
+
+# The dev server's resident memory in kB.
+rss_kb() {
+  sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$PID/status"
+}
+
+# churn COUNT [PASSWORD COMMAND]: COUNT connections to the server, each closed
+# at once or after one command (rcon_churn.py).
+churn() {
+  timeout 100 python3 "$(dirname "${BASH_SOURCE[0]}")/rcon_churn.py" "$PORT" "$@" ||
+    fail "rcon_churn.py $* failed"
+}

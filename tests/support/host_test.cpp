@@ -54,6 +54,7 @@ void HostTest::RestartHost() {
   options.server_dir = dir_.path();
   options.engine.structures = 0;
   options.engine.object_churn = 0;
+  options.log.capture = true;
   Configure(options);
   host_ = std::make_unique<devhost::Host>(options);
   Quillmoor::CreateHostLogger();

@@ -1,6 +1,7 @@
 // A test fixture over a running devhost::Host in a fresh server directory,
-// with the plugin's host log channel made on the host's sinks. Tests call the
-// plugin's code directly and read the effects off the host.
+// with the plugin's host log channel made on the host's sinks and every line
+// kept in memory. Tests call the plugin's code directly and read the effects
+// off the host.
 #pragma once
 
 #include <gtest/gtest.h>

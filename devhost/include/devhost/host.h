@@ -28,8 +28,7 @@ struct HostOptions {
   std::filesystem::path server_dir;  // the framework's current directory
   EngineOptions engine;
   double world_delay = 0;  // game seconds before the world exists
-  bool log_to_stdout = false;
-  std::filesystem::path log_file;  // empty: no file sink
+  LogOptions log;          // default: no sink at all, lines go nowhere
 };
 
 struct LoadedPlugin {

@@ -1,7 +1,9 @@
-// The framework's shared log sinks (standard output, a file, and an in-memory
-// capture that tests read) and the host's own logger on them. Thread-safe.
+// The framework's shared log sinks (standard output, a rotating file, and an
+// in-memory capture that tests read) and the host's own logger on them.
+// Thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -25,12 +27,25 @@ struct LogLine {
   std::string text;     // the line as the sinks' pattern formatted it
 };
 
+struct LogOptions {
+  bool to_stdout = false;
+  // Empty: no file sink. Otherwise the file grows to `file_max_size` bytes,
+  // then becomes name.1.log, the older ones move up, and beyond
+  // `file_max_files` the oldest is deleted.
+  std::filesystem::path file;
+  std::size_t file_max_size = 10 * 1024 * 1024;
+  std::size_t file_max_files = 3;
+  // Keeps every line in memory for Lines() and the like. Only for tests: a
+  // long-running host would grow without bound.
+  bool capture = false;
+};
+
 class CaptureSink;
 
 class DEVHOST_API HostLog {
  public:
-  // `file` empty: no file sink. `to_stdout`: also write to standard output.
-  HostLog(bool to_stdout, const std::filesystem::path& file);
+  // Throws if the file cannot be opened or its limits are zero or too large.
+  explicit HostLog(const LogOptions& options);
   HostLog(const HostLog&) = delete;
   HostLog& operator=(const HostLog&) = delete;
   ~HostLog();
@@ -42,10 +57,13 @@ class DEVHOST_API HostLog {
   // plugin is unmapped: a formatter that a plugin set lives in its code.
   void ResetFormatters();
 
+  // The captured lines. REQUIRES: LogOptions::capture; without it these
+  // throw std::logic_error rather than answer as if nothing had been logged.
   std::vector<LogLine> Lines() const;
   // Messages of one logger, in order.
   std::vector<std::string> Messages(const std::string& logger = "Quillmoor") const;
   bool Contains(const std::string& message) const;
+  // Forgets the captured lines; does nothing without a capture.
   void ClearCapture();
 
  private:
