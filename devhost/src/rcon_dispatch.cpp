@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "devhost/host.h"
+#include "devhost/log_text.h"
 #include "host/framework.h"
 
 namespace devhost {
@@ -27,8 +28,11 @@ constexpr int kResponseValue = 0;
 // world where every structure holds its own values would otherwise answer
 // with millions of lines.
 constexpr std::size_t kMaxFrequencyRows = 8;
-// Host log lines quote at most this much of a request body.
+// Host log lines quote at most this many bytes of a request body, and of a
+// command name on its own: a client decides how long these are, up to the
+// packet size, and each such line stays in the log file.
 constexpr std::size_t kMaxLoggedBody = 200;
+constexpr std::size_t kMaxLoggedName = 64;
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -62,13 +66,6 @@ bool IsPluginName(std::string_view name) {
 
 std::wstring Widen(const std::string& text) {
   return AsaApi::Tools::Utf8Decode(text);
-}
-
-std::string Quoted(std::string_view body) {
-  if (body.size() <= kMaxLoggedBody) {
-    return std::string(body);
-  }
-  return std::string(body.substr(0, kMaxLoggedBody)) + "...";
 }
 
 std::string LoadPlugin(Host& host, const std::string& name) {
@@ -155,7 +152,7 @@ std::vector<Reply> RunRconRequest(Host& host, const RconRequest& request) {
   if (word.empty()) {
     return answer("Empty command: send a command name, for example status");
   }
-  host.log().Host().info("RCON {}: {}", request.peer, Quoted(text));
+  host.log().Host().info("RCON {}: {}", request.peer, LogSafe(text, kMaxLoggedBody));
   if (EqualsIgnoringCase(word, "status")) {
     return answer(StatusReport(host));
   }
@@ -174,12 +171,14 @@ std::vector<Reply> RunRconRequest(Host& host, const RconRequest& request) {
   packet.Type = 2;
   packet.Body = FString(Widen(request.body).c_str());
   if (!host.commands().ExecuteRcon(Widen(name), &connection, &packet, host.engine().world())) {
-    host.log().Host().info("RCON {}: unknown command '{}'", request.peer, name);
+    host.log().Host().info("RCON {}: unknown command '{}'", request.peer,
+                           LogSafe(name, kMaxLoggedName));
     return answer(fmt::format("Unknown command: {}", name));
   }
   std::vector<Reply> replies = connection.Replies();
   if (replies.empty()) {
-    host.log().Host().warn("RCON command '{}' sent no reply; answering with an empty one", name);
+    host.log().Host().warn("RCON command '{}' sent no reply; answering with an empty one",
+                           LogSafe(name, kMaxLoggedName));
     replies.push_back(Reply{request.id, kResponseValue, L""});
   }
   return replies;

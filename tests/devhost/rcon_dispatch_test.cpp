@@ -112,4 +112,30 @@ TEST_F(RconDispatchTest, EveryReplyOfAHandlerIsPassedOnInOrder) {
   EXPECT_EQ(replies[1].id, 6);
 }
 
+TEST_F(RconDispatchTest, CommandTextIsLoggedEscapedAndCutWhileTheReplyKeepsIt) {
+  struct Case {
+    std::string body;
+    std::string reply;
+    std::string logged_body;
+    std::string logged_name;
+  };
+  const std::string long_name(4000, 'A');
+  const Case cases[] = {
+      {"Bad\nname\x1b[31m", "Unknown command: Bad\nname\x1b[31m", "Bad\\nname\\x1b[31m",
+       "Bad\\nname\\x1b[31m"},
+      // The reply decodes the bytes as the framework does, one U+FFFD each.
+      {"Get\xff\xfe args\r\nX", "Unknown command: Get\xef\xbf\xbd\xef\xbf\xbd",
+       "Get\\xff\\xfe args\\r\\nX", "Get\\xff\\xfe"},
+      {long_name, "Unknown command: " + long_name, std::string(200, 'A') + "...",
+       std::string(64, 'A') + "..."},
+  };
+  for (const auto& c : cases) {
+    host().log().ClearCapture();
+    EXPECT_EQ(Ask(c.body), c.reply) << c.logged_body;
+    const std::vector<std::string> expected = {
+        "RCON test: " + c.logged_body, "RCON test: unknown command '" + c.logged_name + "'"};
+    EXPECT_EQ(host().log().Messages("AsaApi"), expected);
+  }
+}
+
 }  // namespace

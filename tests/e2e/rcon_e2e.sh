@@ -114,6 +114,23 @@ clean_stop() {
     "[Quillmoor] Plugin unloaded." "last plugin line"
 }
 
+command_text_logged_on_one_line() {
+  start_server
+  churn 1 "$PW" $'Forged\n01/01/26 00:00 [Quillmoor][info] [Quillmoor] Plugin unloaded.\x1b[2J\xff'
+  local log
+  log=$(host_log)
+  grep -qF 'Forged\n01/01/26 00:00 [Quillmoor][info] [Quillmoor] Plugin unloaded.\x1b[2J\xff' \
+    "$log" || fail "the command is not in ArkApi.log with its escapes"
+  # Every line starts with the pattern's date and time: none was forged.
+  if grep -vqE '^[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2} \[' "$log"; then
+    fail "a line without the pattern: $(grep -vE '^[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2} \[' "$log" | head -n 1)"
+  fi
+  grep -q $'\x1b' "$log" && fail "an ESC byte reached ArkApi.log"
+  python3 -c 'import sys; open(sys.argv[1], encoding="utf-8").read()' "$log" ||
+    fail "ArkApi.log is not valid UTF-8"
+  stop_server
+}
+
 memory_flat_under_connection_churn() {
   # ASan keeps freed memory in quarantine: let it hand memory back at once,
   # so that only what is still held counts.
@@ -205,6 +222,7 @@ case "$SCENARIO" in
   reload_without_leaked_timer) reload_without_leaked_timer ;;
   clean_stop_sigint) clean_stop INT ;;
   clean_stop_sigterm) clean_stop TERM ;;
+  command_text_logged_on_one_line) command_text_logged_on_one_line ;;
   memory_flat_under_connection_churn) memory_flat_under_connection_churn ;;
   host_log_rotates_at_the_configured_size) host_log_rotates_at_the_configured_size ;;
   run_for_stops_by_itself) run_for_stops_by_itself ;;

@@ -1,0 +1,106 @@
+#include "devhost/log_text.h"
+
+#include <fmt/format.h>
+#include <cstdint>
+
+namespace devhost {
+
+namespace {
+
+struct Decoded {
+  char32_t code = 0;
+  std::size_t length = 0;  // 0: `text` does not start with a well-formed sequence
+};
+
+// Well-formed UTF-8 as Unicode defines it: no overlong forms (C0 80 for NUL
+// would slip a NUL past a check for 0x00), no surrogates, nothing past
+// U+10FFFF.
+Decoded DecodeOne(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+  const std::uint8_t lead = byte(0);
+  if (lead < 0x80) {
+    return {lead, 1};
+  }
+  std::size_t length = 0;
+  std::uint8_t low = 0x80, high = 0xBF;  // the range of the second byte
+  char32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0Fu;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07u;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return {};
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) {
+    return {};
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0u) != 0x80u) {
+      return {};
+    }
+    code = (code << 6) | (byte(i) & 0x3Fu);
+  }
+  return {code, length};
+}
+
+// The escape for one character, or empty if it is shown as it is.
+std::string EscapeFor(char32_t code) {
+  switch (code) {
+    case U'\n':
+      return "\\n";
+    case U'\r':
+      return "\\r";
+    case U'\t':
+      return "\\t";
+    case U'\\':
+      return "\\\\";
+    default:
+      break;
+  }
+  if (code < 0x20 || code == 0x7F) {
+    return fmt::format("\\x{:02x}", static_cast<std::uint32_t>(code));
+  }
+  // C1 controls reach a terminal too (U+009B starts a control sequence on
+  // some), and the separators end a line for some log viewers.
+  if ((code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
+    return fmt::format("\\u{:04x}", static_cast<std::uint32_t>(code));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string LogSafe(std::string_view text, std::size_t max_bytes) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const Decoded c = DecodeOne(text.substr(at));
+    const std::size_t length = c.length == 0 ? 1 : c.length;
+    if (at + length > max_bytes) {
+      break;
+    }
+    if (c.length == 0) {
+      out += fmt::format("\\x{:02x}", static_cast<std::uint8_t>(text[at]));
+    } else if (std::string escape = EscapeFor(c.code); !escape.empty()) {
+      out += escape;
+    } else {
+      out.append(text.substr(at, length));
+    }
+    at += length;
+  }
+  if (at < text.size()) {
+    out += "...";
+  }
+  return out;
+}
+
+}  // namespace devhost
