@@ -4,26 +4,20 @@
 #include <spdlog/logger.h>
 #include <unistd.h>
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <iostream>
 #include <memory>
 #include <random>
 #include <thread>
+
+#include "stop_signals.h"
 
 namespace devhost {
 
 namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
-
-std::atomic<bool> g_stop{false};
-
-extern "C" void OnSignal(int) {
-  g_stop.store(true);
-}
 
 std::filesystem::path DefaultPlugin() {
   std::error_code ec;
@@ -177,6 +171,14 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
 
 int RunServer(const ServerOptions& options) {
   namespace fs = std::filesystem;
+  // First, so that no stop request in the start-up ends the process before
+  // the plugin can be unloaded.
+  try {
+    InstallStopSignals();
+  } catch (const std::exception& e) {
+    std::cerr << "quillmoor-devserver: cannot install signal handlers: " << e.what() << "\n";
+    return 1;
+  }
   std::error_code ec;
   if (!fs::is_directory(options.server_dir, ec)) {
     std::cerr << "quillmoor-devserver: --server-dir " << options.server_dir
@@ -204,8 +206,6 @@ int RunServer(const ServerOptions& options) {
     return 1;
   }
   Host& host = *running;
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
   host.log().Host().info("Dev server starting in {} (time scale {}x)",
                          host_options.server_dir.string(), options.time_scale);
   try {
@@ -244,7 +244,7 @@ int RunServer(const ServerOptions& options) {
   using clock = std::chrono::steady_clock;
   const auto start = clock::now();
   auto next = start;
-  while (!g_stop.load()) {
+  while (StopRequest().empty()) {
     const double fps = host.engine().TickRate();
     const auto frame =
         std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(1.0 / fps));
@@ -260,7 +260,9 @@ int RunServer(const ServerOptions& options) {
       next = now;  // behind: do not try to catch up
     }
   }
-  host.log().Host().info("Dev server stopping");
+  const std::string_view request = StopRequest();
+  host.log().Host().info("Dev server stopping ({})",
+                         request.empty() ? std::string_view("--run-for elapsed") : request);
   rcon.reset();
   while (!host.Plugins().empty()) {
     host.UnloadPlugin(host.Plugins().back().name);

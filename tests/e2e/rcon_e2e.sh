@@ -112,6 +112,36 @@ clean_stop() {
   grep -q "Dev server stopping" "$OUT" || fail "no stop line"
   expect_eq "$(grep "\[Quillmoor\]\[" "$OUT" | tail -n 1 | sed 's/.*\]\[[a-z]*\] //')" \
     "[Quillmoor] Plugin unloaded." "last plugin line"
+  grep -q "Dev server stopping (SIG$signal)" "$(host_log)" || fail "no stop line in ArkApi.log"
+  expect_eq "$(grep "\[Quillmoor\]\[" "$(host_log)" | tail -n 1 | sed 's/.*\]\[[a-z]*\] //')" \
+    "[Quillmoor] Plugin unloaded." "last plugin line in ArkApi.log"
+}
+
+closed_stdout_keeps_running() {
+  # As `quillmoor-devserver ... | head -1`: the reader goes away after the
+  # first line and every later write to standard output fails.
+  mkfifo "$WORK/stdout"
+  head -n 1 <"$WORK/stdout" >"$WORK/first" &
+  local head_pid=$! i
+  PORT=$(free_port)
+  "$DEVSERVER" --server-dir "$SERVER_DIR" --plugin "$PLUGIN" --rcon-port "$PORT" \
+    --rcon-password "$PW" >"$WORK/stdout" 2>"$OUT" &
+  PID=$!
+  wait "$head_pid" || true
+  [ -s "$WORK/first" ] || fail "nothing reached standard output"
+  for i in $(seq 1 100); do
+    grep -qs "RCON listening on 127.0.0.1:$PORT" "$(host_log)" && break
+    kill -0 "$PID" 2>/dev/null || fail "the dev server died with its standard output closed"
+    sleep 0.1
+  done
+  # Each of these writes lines to the closed standard output.
+  for i in 1 2 3; do
+    rc GetServerStats | grep -q '"status":"success"' || fail "no reply with standard output closed"
+  done
+  kill -0 "$PID" 2>/dev/null || fail "the dev server died with its standard output closed"
+  stop_server INT
+  expect_eq "$(grep "\[Quillmoor\]\[" "$(host_log)" | tail -n 1 | sed 's/.*\]\[[a-z]*\] //')" \
+    "[Quillmoor] Plugin unloaded." "last plugin line in ArkApi.log"
 }
 
 command_text_logged_on_one_line() {
@@ -222,6 +252,8 @@ case "$SCENARIO" in
   reload_without_leaked_timer) reload_without_leaked_timer ;;
   clean_stop_sigint) clean_stop INT ;;
   clean_stop_sigterm) clean_stop TERM ;;
+  clean_stop_sighup) clean_stop HUP ;;
+  closed_stdout_keeps_running) closed_stdout_keeps_running ;;
   command_text_logged_on_one_line) command_text_logged_on_one_line ;;
   memory_flat_under_connection_churn) memory_flat_under_connection_churn ;;
   host_log_rotates_at_the_configured_size) host_log_rotates_at_the_configured_size ;;
