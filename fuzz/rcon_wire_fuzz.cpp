@@ -25,6 +25,8 @@ void Check(bool ok, const char* what) {
 // cut at an inner NUL cannot re-encode to the same bytes; then the body must
 // be the consumed body up to that NUL.
 void CheckPacket(const rcon_wire::Packet& p, std::string_view consumed) {
+  Check(consumed.size() == rcon_wire::kSizeFieldBytes + static_cast<std::size_t>(p.size),
+        "the declared size is not what was consumed");
   const std::string encoded = rcon_wire::Encode(p.id, p.type, p.body);
   if (consumed.size() == encoded.size()) {
     Check(consumed == encoded, "a packet re-encodes to other bytes");

@@ -15,6 +15,7 @@
 #include "devhost/host.h"
 #include "devhost/log_text.h"
 #include "host/framework.h"
+#include "rcon_wire/codec.h"
 
 namespace devhost {
 
@@ -22,8 +23,6 @@ namespace {
 
 using Reply = RCONClientConnection::Reply;
 
-// The RCON protocol's response-value packet type.
-constexpr int kResponseValue = 0;
 // A status report lists this many frequency pairs and sums up the rest: a
 // world where every structure holds its own values would otherwise answer
 // with millions of lines.
@@ -144,7 +143,7 @@ std::vector<Reply> RunRconRequest(Host& host, const RconRequest& request) {
   const std::string_view word = text.substr(0, text.find(' '));
   const std::string args(Trim(text.substr(word.size())));
   auto answer = [&](std::string body) {
-    return std::vector<Reply>{Reply{request.id, kResponseValue, Widen(body)}};
+    return std::vector<Reply>{Reply{request.id, rcon_wire::kResponseValue, Widen(body)}};
   };
 
   // An empty command is how some clients find the end of a long reply, so
@@ -168,7 +167,7 @@ std::vector<Reply> RunRconRequest(Host& host, const RconRequest& request) {
   RCONPacket packet;
   packet.Length = request.size;
   packet.Id = request.id;
-  packet.Type = 2;
+  packet.Type = rcon_wire::kExecCommand;
   packet.Body = FString(Widen(request.body).c_str());
   if (!host.commands().ExecuteRcon(Widen(name), &connection, &packet, host.engine().world())) {
     host.log().Host().info("RCON {}: unknown command '{}'", request.peer,
@@ -179,7 +178,7 @@ std::vector<Reply> RunRconRequest(Host& host, const RconRequest& request) {
   if (replies.empty()) {
     host.log().Host().warn("RCON command '{}' sent no reply; answering with an empty one",
                            LogSafe(name, kMaxLoggedName));
-    replies.push_back(Reply{request.id, kResponseValue, L""});
+    replies.push_back(Reply{request.id, rcon_wire::kResponseValue, L""});
   }
   return replies;
 }

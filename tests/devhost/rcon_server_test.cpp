@@ -18,9 +18,9 @@
 #include "devhost/connection.h"
 #include "devhost/host.h"
 #include "devhost/rcon_server.h"
-#include "devhost/rcon_socket.h"
 #include "host/framework.h"
 #include "support/host_test.h"
+#include "support/rcon_client.h"
 
 namespace {
 

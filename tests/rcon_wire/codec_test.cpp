@@ -149,6 +149,12 @@ TEST(DecoderErrorTest, ErrorIsFinalAndReleasesTheBuffer) {
   EXPECT_EQ(decoder.Next(p), Result::kError);
 }
 
+TEST(DecoderSizeTest, DeclaredSizeIsKeptWhenTheBodyStopsAtAnInnerNul) {
+  const Outcome out = Decode(Raw(15, 1, 2, std::string("ab\0cd", 5) + kNul2), 4096, 4);
+  ASSERT_EQ(out.packets.size(), 1u);
+  EXPECT_EQ(out.packets[0].size, 15);
+}
+
 TEST(DecoderErrorTest, MaxSizeBelowTheSmallestPacketIsRefused) {
   EXPECT_THROW(Decoder{9}, std::invalid_argument);
   EXPECT_NO_THROW(Decoder{10});
@@ -176,6 +182,7 @@ TEST_P(RoundTripTest, DecodesToWhatWasEncoded) {
   EXPECT_EQ(out.packets[0].id, r.id);
   EXPECT_EQ(out.packets[0].type, r.type);
   EXPECT_EQ(out.packets[0].body, r.body);
+  EXPECT_EQ(out.packets[0].size, static_cast<std::int32_t>(r.body.size()) + 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(

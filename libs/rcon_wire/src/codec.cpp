@@ -89,6 +89,7 @@ Decoder::Result Decoder::Next(Packet& out) {
   out.id = id;
   out.type = type;
   out.body.assign(body.substr(0, body.find('\0')));
+  out.size = size;
   start_ += total;
   if (start_ == buffer_.size()) {
     buffer_.clear();

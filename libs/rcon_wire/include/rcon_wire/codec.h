@@ -28,6 +28,9 @@ struct Packet {
   std::int32_t id = 0;
   std::int32_t type = 0;
   std::string body;  // without its NULs
+  // The size field as received (Decoder only): more than body.size() + 10
+  // when the body held a NUL. Encode does not read it.
+  std::int32_t size = 0;
 };
 
 // Size, id and type as little-endian int32, the body, two NULs.

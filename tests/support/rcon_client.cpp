@@ -1,4 +1,4 @@
-#include "devhost/rcon_socket.h"
+#include "support/rcon_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

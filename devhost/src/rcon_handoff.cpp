@@ -1,0 +1,74 @@
+#include "rcon_handoff.h"
+
+#include <spdlog/logger.h>
+#include <asio.hpp>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "devhost/host.h"
+#include "host/framework.h"
+#include "rcon_wire/codec.h"
+
+namespace devhost::rcon {
+
+namespace {
+
+using Reply = RCONClientConnection::Reply;
+
+// Runs on the game thread. A failure here must still answer, or the
+// connection would wait for its command until the idle timeout.
+std::vector<Reply> RunGuarded(Host& host, const RconRequest& request) {
+  std::string what;
+  try {
+    return RunRconRequest(host, request);
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+    what = "unknown exception";
+  }
+  host.log().Host().error("RCON {}: the command failed: {}", request.peer, what);
+  return {Reply{request.id, rcon_wire::kResponseValue,
+                AsaApi::Tools::Utf8Decode("The command failed: " + what)}};
+}
+
+}  // namespace
+
+// Lets work that outlives the server (a command still queued on the game
+// thread) find out that there is nobody left to send its replies to.
+struct CommandHandoff::Gate {
+  std::mutex mutex;
+  asio::io_context* io = nullptr;
+};
+
+CommandHandoff::CommandHandoff(Host& host) : host_(host), gate_(std::make_shared<Gate>()) {}
+
+CommandHandoff::~CommandHandoff() {
+  Close();
+}
+
+void CommandHandoff::Open(asio::io_context& io) {
+  std::lock_guard lock(gate_->mutex);
+  gate_->io = &io;
+}
+
+void CommandHandoff::Close() {
+  std::lock_guard lock(gate_->mutex);
+  gate_->io = nullptr;
+}
+
+void CommandHandoff::Submit(RconRequest request, std::function<void(Replies)> deliver) {
+  host_.Post(
+      [&host = host_, gate = gate_, deliver = std::move(deliver), request = std::move(request)] {
+        Replies replies = RunGuarded(host, request);
+        std::lock_guard lock(gate->mutex);
+        if (gate->io != nullptr) {
+          asio::post(*gate->io, [deliver, replies = std::move(replies)]() mutable {
+            deliver(std::move(replies));
+          });
+        }
+      });
+}
+
+}  // namespace devhost::rcon

@@ -1,0 +1,184 @@
+#include "rcon_listener.h"
+
+#include <fmt/format.h>
+#include <spdlog/logger.h>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "devhost/host.h"
+#include "rcon_session.h"
+
+namespace devhost::rcon {
+
+namespace {
+
+using asio::ip::tcp;
+
+// An accept that fails (out of descriptors, say) fails again at once: wait a
+// little instead of spinning and flooding the log.
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
+// Addresses with wrong passwords on record; beyond this, the ones not
+// blocked right now are forgotten, so a scan cannot grow the table forever.
+constexpr std::size_t kMaxTrackedAddresses = 4096;
+
+}  // namespace
+
+std::string Seconds(std::chrono::milliseconds d) {
+  return fmt::format("{:g} s", static_cast<double>(d.count()) / 1000.0);
+}
+
+Listener::Listener(Host& host, RconOptions options)
+    : host_(host),
+      options_(std::move(options)),
+      work_(asio::make_work_guard(io_)),
+      acceptor_(io_),
+      retry_(io_),
+      handoff_(host) {
+  if (options_.password.empty()) {
+    throw std::invalid_argument("RCON password must not be empty");
+  }
+  asio::error_code ec;
+  const auto address = asio::ip::make_address(options_.bind_address, ec);
+  if (ec) {
+    throw std::system_error(ec, "RCON bind address '" + options_.bind_address + "'");
+  }
+  const tcp::endpoint endpoint(address, options_.port);
+  const std::string where =
+      fmt::format("cannot listen on {}:{}", options_.bind_address, options_.port);
+  acceptor_.open(endpoint.protocol(), ec);
+  if (!ec) {
+    // A restarted server must not wait out the old one's TIME_WAIT sockets.
+    acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+    acceptor_.bind(endpoint, ec);
+  }
+  if (!ec) {
+    acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+  }
+  if (ec) {
+    throw std::system_error(ec, where);
+  }
+  port_ = acceptor_.local_endpoint().port();
+}
+
+spdlog::logger& Listener::log() {
+  return host_.log().Host();
+}
+
+void Listener::Start() {
+  handoff_.Open(io_);
+  Accept();
+  thread_ = std::thread([this] {
+    for (;;) {
+      try {
+        io_.run();
+        return;
+      } catch (const std::exception& e) {
+        log().error("RCON network thread: {}", e.what());
+      } catch (...) {
+        log().error("RCON network thread: unknown exception");
+      }
+    }
+  });
+}
+
+void Listener::Stop() {
+  if (!thread_.joinable()) {
+    return;
+  }
+  handoff_.Close();
+  asio::post(io_, [this] {
+    stopping_ = true;
+    asio::error_code ignored;
+    acceptor_.close(ignored);
+    retry_.cancel();
+    for (auto& [id, weak] : std::exchange(sessions_, {})) {
+      if (auto session = weak.lock()) {
+        session->Stop();
+      }
+    }
+  });
+  // With the listener and every socket closed, the aborted operations finish
+  // and run() returns: the join cannot hang on a client.
+  work_.reset();
+  thread_.join();
+}
+
+void Listener::Accept() {
+  acceptor_.async_accept([this](const asio::error_code& ec, tcp::socket socket) {
+    if (stopping_ || ec == asio::error::operation_aborted) {
+      return;
+    }
+    if (ec) {
+      log().warn("RCON: accepting a connection failed ({}); retrying", ec.message());
+      retry_.expires_after(kAcceptRetry);
+      retry_.async_wait([this](const asio::error_code& e) {
+        if (!e && !stopping_) {
+          Accept();
+        }
+      });
+      return;
+    }
+    OnAccept(std::move(socket));
+    Accept();
+  });
+}
+
+void Listener::Refuse(tcp::socket& socket, const std::string& peer, const std::string& why) {
+  log().warn("RCON: refused {}: {}", peer, why);
+  asio::error_code ignored;
+  socket.close(ignored);
+}
+
+void Listener::OnAccept(tcp::socket socket) {
+  asio::error_code ec;
+  const tcp::endpoint remote = socket.remote_endpoint(ec);
+  if (ec) {
+    return;  // gone before we got to it
+  }
+  const std::string peer = fmt::format("{}:{}", remote.address().to_string(), remote.port());
+  if (IsBlocked(remote.address())) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        strikes_.at(remote.address()).blocked_until - Clock::now());
+    Refuse(socket, peer,
+           fmt::format("address blocked for another {} after {} wrong passwords", Seconds(left),
+                       options_.max_auth_failures));
+    return;
+  }
+  std::erase_if(sessions_, [](const auto& entry) { return entry.second.expired(); });
+  if (sessions_.size() >= options_.max_connections) {
+    Refuse(socket, peer,
+           fmt::format("{} connections are open, the most allowed", sessions_.size()));
+    return;
+  }
+  const std::uint64_t id = next_session_++;
+  auto session = MakeSession(*this, std::move(socket), id, peer, remote.address());
+  sessions_.emplace(id, session);
+  log().info("RCON {}: connected", peer);
+  session->Start();
+}
+
+bool Listener::IsBlocked(const asio::ip::address& address) const {
+  auto it = strikes_.find(address);
+  return it != strikes_.end() && it->second.blocked_until > Clock::now();
+}
+
+int Listener::RecordAttempt(const asio::ip::address& address, bool right) {
+  if (right) {
+    strikes_.erase(address);
+    return 0;
+  }
+  if (strikes_.size() >= kMaxTrackedAddresses) {
+    const auto now = Clock::now();
+    std::erase_if(strikes_, [&](const auto& entry) { return entry.second.blocked_until <= now; });
+  }
+  Strikes& s = strikes_[address];
+  const int wrong = ++s.wrong;
+  if (wrong >= options_.max_auth_failures) {
+    s.wrong = 0;
+    s.blocked_until = Clock::now() + options_.block_duration;
+  }
+  return wrong;
+}
+
+}  // namespace devhost::rcon

@@ -1,0 +1,89 @@
+// The RCON port's listener: it accepts connections, refuses blocked
+// addresses and connections beyond the cap, keeps the wrong-password count
+// of each address, and runs the network thread that every session lives on.
+// Everything but the constructor, Start() and Stop() runs on that thread.
+#pragma once
+
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "devhost/rcon_server.h"
+#include "rcon_handoff.h"
+
+namespace spdlog {
+class logger;
+}
+
+namespace devhost {
+
+class Host;
+
+namespace rcon {
+
+class Session;
+
+// A duration as the host log shows it: "0.4 s", "30 s".
+std::string Seconds(std::chrono::milliseconds d);
+
+class Listener {
+ public:
+  // Binds and listens. Throws std::system_error if the address is not an
+  // address or cannot be bound, std::invalid_argument for an empty password.
+  // REQUIRES: `host` outlives the listener.
+  Listener(Host& host, RconOptions options);
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+  ~Listener() { Stop(); }
+
+  // Starts accepting on the network thread.
+  void Start();
+  // Closes the listener and every session and joins the network thread.
+  // Replies still on their way from the game thread are dropped. Idempotent.
+  void Stop();
+  std::uint16_t port() const { return port_; }
+
+  const RconOptions& options() const { return options_; }
+  CommandHandoff& handoff() { return handoff_; }
+  spdlog::logger& log();
+
+  // Records an authentication attempt from `address`; returns the wrong
+  // passwords in a row so far, counting this one (0 after a right one). The
+  // address is blocked when the count reaches the limit.
+  int RecordAttempt(const asio::ip::address& address, bool right);
+  bool IsBlocked(const asio::ip::address& address) const;
+  // A session that closed leaves the count of open connections.
+  void Forget(std::uint64_t session) { sessions_.erase(session); }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Strikes {
+    int wrong = 0;
+    Clock::time_point blocked_until{};
+  };
+
+  void Accept();
+  void OnAccept(asio::ip::tcp::socket socket);
+  void Refuse(asio::ip::tcp::socket& socket, const std::string& peer, const std::string& why);
+
+  Host& host_;
+  RconOptions options_;
+  asio::io_context io_;  // first: the sockets and timers below need it until they go
+  asio::executor_work_guard<asio::io_context::executor_type> work_;
+  asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer retry_;
+  std::uint16_t port_ = 0;
+  CommandHandoff handoff_;
+  std::map<std::uint64_t, std::weak_ptr<Session>> sessions_;
+  std::uint64_t next_session_ = 1;
+  std::map<asio::ip::address, Strikes> strikes_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace rcon
+}  // namespace devhost
