@@ -6,7 +6,7 @@
 namespace devhost {
 
 EngineAllocator::~EngineAllocator() {
-  for (auto& [block, size] : blocks_) {
+  for (void* block : blocks_) {
     std::free(block);
   }
 }
@@ -17,8 +17,7 @@ void* EngineAllocator::Allocate(std::size_t bytes) {
     throw std::bad_alloc();
   }
   std::lock_guard lock(mutex_);
-  blocks_.emplace(block, bytes);
-  bytes_ += bytes;
+  blocks_.insert(block);
   return block;
 }
 
@@ -33,7 +32,6 @@ bool EngineAllocator::Free(void* block) {
       ++bad_frees_;
       return false;
     }
-    bytes_ -= it->second;
     blocks_.erase(it);
   }
   std::free(block);
@@ -43,11 +41,6 @@ bool EngineAllocator::Free(void* block) {
 std::size_t EngineAllocator::OutstandingBlocks() const {
   std::lock_guard lock(mutex_);
   return blocks_.size();
-}
-
-std::size_t EngineAllocator::OutstandingBytes() const {
-  std::lock_guard lock(mutex_);
-  return bytes_;
 }
 
 std::size_t EngineAllocator::BadFrees() const {

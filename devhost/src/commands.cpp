@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "devhost/host.h"
+#include "devhost/faults.h"
+#include "devhost/log.h"
+#include "devhost/plugin_guard.h"
+#include "devhost/utf8.h"
 
 namespace devhost {
 
@@ -22,36 +25,36 @@ bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
 CommandRegistry::~CommandRegistry() = default;
 
 void CommandRegistry::RegisterRconCommand(const FString& name, const AsaApi::RconHandler& handler) {
-  host_.faults().Check("RegisterRconCommand");
+  faults_.Check("RegisterRconCommand");
   std::wstring key(*name);
   for (auto& entry : rcon_) {
     if (EqualsIgnoringCase(entry.name, key)) {
-      host_.log().Host().warn(
-          "RCON command '{}' is registered already; the new handler is ignored.", Utf8Encode(key));
+      log_.Host().warn("RCON command '{}' is registered already; the new handler is ignored.",
+                       Utf8Encode(key));
       return;
     }
   }
   rcon_.push_back(
-      Rcon{std::move(key), std::make_shared<AsaApi::RconHandler>(handler), host_.CurrentModule()});
+      Rcon{std::move(key), std::make_shared<AsaApi::RconHandler>(handler), current_module_()});
 }
 
 void CommandRegistry::RegisterUpdateCallback(const FString& id,
                                              const AsaApi::UpdateCallback& callback) {
-  host_.faults().Check("RegisterUpdateCallback");
+  faults_.Check("RegisterUpdateCallback");
   std::wstring key(*id);
   for (auto& entry : updates_) {
     if (!entry.removed && entry.id == key) {
-      host_.log().Host().warn("Update callback '{}' is registered already; the new one is ignored.",
-                              Utf8Encode(key));
+      log_.Host().warn("Update callback '{}' is registered already; the new one is ignored.",
+                       Utf8Encode(key));
       return;
     }
   }
   updates_.push_back(Update{std::move(key), std::make_shared<AsaApi::UpdateCallback>(callback),
-                            host_.CurrentModule(), false});
+                            current_module_(), false});
 }
 
 bool CommandRegistry::UnregisterRconCommand(const FString& name) {
-  host_.faults().Check("UnregisterRconCommand");
+  faults_.Check("UnregisterRconCommand");
   const std::wstring key(*name);
   auto it = std::find_if(rcon_.begin(), rcon_.end(),
                          [&](const Rcon& e) { return EqualsIgnoringCase(e.name, key); });
@@ -63,7 +66,7 @@ bool CommandRegistry::UnregisterRconCommand(const FString& name) {
 }
 
 bool CommandRegistry::UnregisterUpdateCallback(const FString& id) {
-  host_.faults().Check("UnregisterUpdateCallback");
+  faults_.Check("UnregisterUpdateCallback");
   const std::wstring key(*id);
   for (auto& entry : updates_) {
     if (!entry.removed && entry.id == key) {
@@ -87,7 +90,7 @@ bool CommandRegistry::ExecuteRcon(const std::wstring& name, RCONClientConnection
   }
   // A copy keeps the handler alive if it unregisters its own command.
   auto handler = it->handler;
-  host_.RunPluginCode("RCON command handler", [&] { (*handler)(connection, packet, world); });
+  guard_.Run("RCON command handler", [&] { (*handler)(connection, packet, world); });
   return true;
 }
 
@@ -100,7 +103,7 @@ void CommandRegistry::RunUpdateCallbacks() {
       continue;
     }
     auto callback = updates_[i].callback;
-    host_.RunPluginCode("update callback", [&] { (*callback)(); });
+    guard_.Run("update callback", [&] { (*callback)(); });
   }
   --dispatching_;
   if (dispatching_ == 0) {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <numeric>
 
-#include "devhost/host.h"
+#include "devhost/utf8.h"
 
 namespace devhost {
 

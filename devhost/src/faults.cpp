@@ -25,12 +25,6 @@ void Faults::Add(std::string point, int nth, bool unknown) {
   armed_.store(static_cast<int>(arms_.size()));
 }
 
-void Faults::Clear() {
-  std::lock_guard lock(mutex_);
-  arms_.clear();
-  armed_.store(0);
-}
-
 void Faults::CheckSlow(std::string_view point) {
   bool unknown = false;
   {

@@ -52,8 +52,9 @@ void ShowPluginInfo(HostLog& log, const std::filesystem::path& library, const st
 Host::Host(HostOptions options)
     : options_(std::move(options)),
       log_(options_.log),
-      commands_(*this),
-      timers_(*this),
+      guard_(log_),
+      commands_(faults_, log_, guard_, [this] { return current_module_; }),
+      timers_(guard_),
       engine_(options_.engine) {
   Host* expected = nullptr;
   if (!g_current.compare_exchange_strong(expected, this)) {
@@ -92,7 +93,7 @@ void Host::Tick(double dt) {
     work.swap(posted_);
   }
   for (auto& w : work) {
-    RunPluginCode("posted work", w);
+    guard_.Run("posted work", w);
   }
   commands_.RunUpdateCallbacks();
   timers_.RunDue(GameTime());
@@ -116,14 +117,6 @@ std::string Host::CanonicalModule(const std::string& path) {
   std::error_code ec;
   auto canonical = std::filesystem::weakly_canonical(path, ec);
   return ec ? path : canonical.string();
-}
-
-void Host::NoteEscape(const char* what, const char* message) noexcept {
-  ++escaped_;
-  try {
-    log_.Host().error("An exception escaped a plugin's {} into the host: {}", what, message);
-  } catch (...) {
-  }
 }
 
 const LoadedPlugin& Host::LoadPlugin(const std::filesystem::path& library) {
@@ -151,7 +144,7 @@ const LoadedPlugin& Host::LoadPlugin(const std::filesystem::path& library) {
   }
   plugins_.push_back(LoadedPlugin{name, path, handle, unload});
   current_module_ = path;
-  RunPluginCode("Plugin_Init", init);
+  guard_.Run("Plugin_Init", init);
   current_module_.clear();
   log_.Host().info("Loaded plugin {}", name);
   return plugins_.back();
@@ -171,7 +164,7 @@ void Host::UnloadAt(std::size_t index) {
   LoadedPlugin plugin = plugins_[index];
   plugins_.erase(plugins_.begin() + static_cast<std::ptrdiff_t>(index));
   current_module_ = plugin.path;
-  RunPluginCode("Plugin_Unload", plugin.unload);
+  guard_.Run("Plugin_Unload", plugin.unload);
   current_module_.clear();
   // Nothing of the module's code may be called, or destroyed, once it is
   // unmapped: its timers, leftovers and formatters go first.

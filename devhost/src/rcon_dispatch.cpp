@@ -91,8 +91,8 @@ std::string UnloadPlugin(Host& host, const std::string& name) {
   return fmt::format("Successfully unloaded plugin {}", name);
 }
 
-}  // namespace
-
+// The text of the `status` command: game time, tick rate, object count,
+// structures, the net update frequencies they hold, and the loaded plugins.
 std::string StatusReport(Host& host) {
   Engine& engine = host.engine();
   std::string out;
@@ -137,6 +137,8 @@ std::string StatusReport(Host& host) {
   out += "Plugins: " + (names.empty() ? std::string("none") : names);
   return out;
 }
+
+}  // namespace
 
 std::vector<Reply> RunRconRequest(Host& host, const RconRequest& request) {
   const std::string_view text = Trim(request.body);

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "devhost/host.h"
+#include "devhost/utf8.h"
 #include "rcon_listener.h"
 #include "rcon_wire/codec.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "devhost/host.h"
+#include "devhost/plugin_guard.h"
 
 namespace devhost {
 
@@ -46,7 +46,7 @@ void TimerService::RunDue(double now) {
         e.removed = true;
       }
       auto callback = e.callback;
-      host_.RunPluginCode("timer", [&] { (*callback)(); });
+      guard_.Run("timer", [&] { (*callback)(); });
     }
     Entry& e = timers_[i];
     if (!e.removed && e.next_due <= now) {

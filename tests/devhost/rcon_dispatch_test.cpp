@@ -7,6 +7,7 @@
 
 #include "devhost/host.h"
 #include "devhost/rcon_dispatch.h"
+#include "devhost/utf8.h"
 #include "support/host_test.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include "devhost/connection.h"
 #include "devhost/host.h"
 #include "devhost/rcon_server.h"
+#include "devhost/utf8.h"
 #include "host/framework.h"
 #include "support/host_test.h"
 #include "support/rcon_client.h"

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <mutex>
-#include <unordered_map>
+#include <unordered_set>
 
 #include "devhost/export.h"
 
@@ -25,13 +25,11 @@ class DEVHOST_API EngineAllocator {
   bool Free(void* block);
 
   std::size_t OutstandingBlocks() const;
-  std::size_t OutstandingBytes() const;
   std::size_t BadFrees() const;
 
  private:
   mutable std::mutex mutex_;
-  std::unordered_map<void*, std::size_t> blocks_;
-  std::size_t bytes_ = 0;
+  std::unordered_set<void*> blocks_;
   std::size_t bad_frees_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,11 +15,19 @@
 
 namespace devhost {
 
-class Host;
+class Faults;
+class HostLog;
+class PluginGuard;
 
 class DEVHOST_API CommandRegistry final : public AsaApi::ICommands {
  public:
-  explicit CommandRegistry(Host& host) : host_(host) {}
+  // The module whose Plugin_Init or Plugin_Unload is running, or empty: the
+  // owner of what gets registered now.
+  using ModuleLookup = std::function<std::string()>;
+
+  // REQUIRES: `faults`, `log` and `guard` outlive the registry.
+  CommandRegistry(Faults& faults, HostLog& log, PluginGuard& guard, ModuleLookup current_module)
+      : faults_(faults), log_(log), guard_(guard), current_module_(std::move(current_module)) {}
   CommandRegistry(const CommandRegistry&) = delete;
   CommandRegistry& operator=(const CommandRegistry&) = delete;
   ~CommandRegistry();
@@ -57,7 +66,10 @@ class DEVHOST_API CommandRegistry final : public AsaApi::ICommands {
   };
   void Compact();
 
-  Host& host_;
+  Faults& faults_;
+  HostLog& log_;
+  PluginGuard& guard_;
+  ModuleLookup current_module_;
   std::vector<Rcon> rcon_;
   std::vector<Update> updates_;
   int dispatching_ = 0;

@@ -65,7 +65,6 @@ class DEVHOST_API Engine {
   ~Engine();
 
   // --- engine objects ---
-  UEngine* engine_object() { return engine_ptr_; }
   UEngine** engine_slot() { return &engine_ptr_; }
   void SetEngineNull(bool null);
   FUObjectArray* object_array() { return &objects_; }
@@ -91,7 +90,6 @@ class DEVHOST_API Engine {
   UWorld* world() { return world_exists_ ? &world_ : nullptr; }
   // Creates `n` more structures (allocated one by one).
   void AddStructures(int n);
-  void SetNullStructures(int n) { null_structures_ = n; }
   const std::vector<std::unique_ptr<AActor>>& Structures() const { return actors_; }
   // Writes the actors of `group` within `radius` of `center` into `out`, in
   // octree order (not allocation order), with the configured null entries

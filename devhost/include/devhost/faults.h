@@ -22,7 +22,6 @@ class DEVHOST_API Faults {
   void ThrowOn(std::string point, int nth = 1);
   // The `nth` use throws a value that is not a std::exception.
   void ThrowUnknownOn(std::string point, int nth = 1);
-  void Clear();
 
   // Called at each fault point. Cheap while nothing is armed.
   void Check(std::string_view point) {

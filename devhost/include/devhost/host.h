@@ -20,6 +20,7 @@
 #include "devhost/export.h"
 #include "devhost/faults.h"
 #include "devhost/log.h"
+#include "devhost/plugin_guard.h"
 #include "devhost/timers.h"
 
 namespace devhost {
@@ -80,43 +81,27 @@ class DEVHOST_API Host {
   const std::string& CurrentModule() const { return current_module_; }
 
   // Exceptions that a plugin let escape into the host.
-  std::size_t EscapedExceptions() const { return escaped_; }
-  // Runs a plugin's callable; an escaping exception is logged with `what` and
-  // counted instead of reaching the host.
-  template <typename F>
-  void RunPluginCode(const char* what, F&& f) noexcept {
-    try {
-      f();
-    } catch (const std::exception& e) {
-      NoteEscape(what, e.what());
-    } catch (...) {
-      NoteEscape(what, "unknown exception");
-    }
-  }
+  std::size_t EscapedExceptions() const { return guard_.Escaped(); }
 
   // Canonical form of a module path, for comparing registrations.
   static std::string CanonicalModule(const std::string& path);
 
  private:
-  void NoteEscape(const char* what, const char* message) noexcept;
   void UnloadAt(std::size_t index);
 
   HostOptions options_;
   EngineAllocator allocator_;  // first: everything else may hold its blocks
   HostLog log_;
   Faults faults_;
+  PluginGuard guard_;
   CommandRegistry commands_;
   TimerService timers_;
   Engine engine_;
   std::int64_t game_us_ = 0;  // game time in microseconds: exact sums
-  std::size_t escaped_ = 0;
   std::vector<LoadedPlugin> plugins_;
   std::string current_module_;
   std::mutex posted_mutex_;
   std::vector<std::function<void()>> posted_;
 };
-
-// UTF-8 encoding of a wide string (the inverse of Utf8Decode).
-DEVHOST_API std::string Utf8Encode(const std::wstring& text);
 
 }  // namespace devhost

@@ -29,9 +29,4 @@ struct RconRequest {
 DEVHOST_API std::vector<RCONClientConnection::Reply> RunRconRequest(Host& host,
                                                                     const RconRequest& request);
 
-// The text of the `status` command: game time, tick rate, object count,
-// structures, the net update frequencies they hold, and the loaded plugins.
-// REQUIRES: the game thread of `host`.
-DEVHOST_API std::string StatusReport(Host& host);
-
 }  // namespace devhost

@@ -12,7 +12,7 @@
 
 namespace devhost {
 
-class Host;
+class PluginGuard;
 
 struct TimerInfo {
   std::wstring id;
@@ -24,7 +24,8 @@ struct TimerInfo {
 
 class DEVHOST_API TimerService {
  public:
-  explicit TimerService(Host& host) : host_(host) {}
+  // REQUIRES: `guard` outlives the service.
+  explicit TimerService(PluginGuard& guard) : guard_(guard) {}
   TimerService(const TimerService&) = delete;
   TimerService& operator=(const TimerService&) = delete;
   ~TimerService();
@@ -49,7 +50,7 @@ class DEVHOST_API TimerService {
     double next_due = 0;
     bool removed = false;
   };
-  Host& host_;
+  PluginGuard& guard_;
   std::vector<Entry> timers_;
   bool running_ = false;
 };
