@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 #include <spdlog/logger.h>
+#include <algorithm>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -37,6 +38,12 @@ Listener::Listener(Host& host, RconOptions options)
       handoff_(host) {
   if (options_.password.empty()) {
     throw std::invalid_argument("RCON password must not be empty");
+  }
+  if (options_.max_per_address == 0) {
+    throw std::invalid_argument("RCON max_per_address must be at least 1");
+  }
+  if (options_.auth_timeout.count() <= 0) {
+    throw std::invalid_argument("RCON auth_timeout must be positive");
   }
   asio::error_code ec;
   const auto address = asio::ip::make_address(options_.bind_address, ec);
@@ -92,8 +99,8 @@ void Listener::Stop() {
     asio::error_code ignored;
     acceptor_.close(ignored);
     retry_.cancel();
-    for (auto& [id, weak] : std::exchange(sessions_, {})) {
-      if (auto session = weak.lock()) {
+    for (auto& [id, open] : std::exchange(sessions_, {})) {
+      if (auto session = open.session.lock()) {
         session->Stop();
       }
     }
@@ -145,15 +152,25 @@ void Listener::OnAccept(tcp::socket socket) {
                        options_.max_auth_failures));
     return;
   }
-  std::erase_if(sessions_, [](const auto& entry) { return entry.second.expired(); });
+  std::erase_if(sessions_, [](const auto& entry) { return entry.second.session.expired(); });
   if (sessions_.size() >= options_.max_connections) {
     Refuse(socket, peer,
            fmt::format("{} connections are open, the most allowed", sessions_.size()));
     return;
   }
+  // A scan is cheap: there are at most max_connections entries.
+  const auto from_address = static_cast<std::size_t>(
+      std::count_if(sessions_.begin(), sessions_.end(),
+                    [&](const auto& entry) { return entry.second.address == remote.address(); }));
+  if (from_address >= options_.max_per_address) {
+    Refuse(socket, peer,
+           fmt::format("{} connections from {} are open, the most allowed from one address",
+                       from_address, remote.address().to_string()));
+    return;
+  }
   const std::uint64_t id = next_session_++;
   auto session = MakeSession(*this, std::move(socket), id, peer, remote.address());
-  sessions_.emplace(id, session);
+  sessions_.emplace(id, Open{session, remote.address()});
   log().info("RCON {}: connected", peer);
   session->Start();
 }

@@ -1,5 +1,5 @@
 // The RCON port's listener: it accepts connections, refuses blocked
-// addresses and connections beyond the cap, keeps the wrong-password count
+// addresses and connections beyond the caps, keeps the wrong-password count
 // of each address, and runs the network thread that every session lives on.
 // Everything but the constructor, Start() and Stop() runs on that thread.
 #pragma once
@@ -33,7 +33,8 @@ std::string Seconds(std::chrono::milliseconds d);
 class Listener {
  public:
   // Binds and listens. Throws std::system_error if the address is not an
-  // address or cannot be bound, std::invalid_argument for an empty password.
+  // address or cannot be bound, std::invalid_argument for an empty password,
+  // a per-address cap of 0 or an authentication deadline that is not positive.
   // REQUIRES: `host` outlives the listener.
   Listener(Host& host, RconOptions options);
   Listener(const Listener&) = delete;
@@ -78,7 +79,11 @@ class Listener {
   asio::steady_timer retry_;
   std::uint16_t port_ = 0;
   CommandHandoff handoff_;
-  std::map<std::uint64_t, std::weak_ptr<Session>> sessions_;
+  struct Open {
+    std::weak_ptr<Session> session;
+    asio::ip::address address;
+  };
+  std::map<std::uint64_t, Open> sessions_;
   std::uint64_t next_session_ = 1;
   std::map<asio::ip::address, Strikes> strikes_;
   bool stopping_ = false;

@@ -47,6 +47,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
       : listener_(listener),
         socket_(std::move(socket)),
         idle_(socket_.get_executor()),
+        login_deadline_(socket_.get_executor()),
         id_(id),
         peer_(std::move(peer)),
         address_(std::move(address)),
@@ -56,6 +57,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
     asio::error_code ignored;
     socket_.set_option(tcp::no_delay(true), ignored);
     ArmIdleTimer();
+    ArmLoginDeadline();
     Continue();
   }
 
@@ -79,6 +81,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
     }
     asio::error_code ignored;
     idle_.cancel();
+    login_deadline_.cancel();
     socket_.shutdown(tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
     listener_.Forget(id_);
@@ -191,6 +194,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
     const int wrong = listener_.RecordAttempt(address_, right);
     if (right) {
       phase_ = Phase::kLoggedIn;
+      login_deadline_.cancel();
       listener_.log().info("RCON {}: authenticated", peer_);
       Send(id, rcon_wire::kAuthResponse, "");
       return;
@@ -282,9 +286,23 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
     });
   }
 
+  // Runs once, from the accept: a connection that logs in later is closed
+  // whatever it does meanwhile, and one that logged in keeps no deadline.
+  void ArmLoginDeadline() {
+    login_deadline_.expires_after(listener_.options().auth_timeout);
+    login_deadline_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+      if (ec || self->phase_ == Phase::kClosed || self->phase_ == Phase::kLoggedIn) {
+        return;
+      }
+      self->Close(Level::warn, fmt::format("not authenticated within {}; closing",
+                                           Seconds(self->listener_.options().auth_timeout)));
+    });
+  }
+
   Listener& listener_;
   tcp::socket socket_;
   asio::steady_timer idle_;
+  asio::steady_timer login_deadline_;
   std::uint64_t id_;
   std::string peer_;
   asio::ip::address address_;

@@ -94,6 +94,8 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   std::string rcon_bind = "127.0.0.1";
   std::string rcon_password;
   double rcon_idle_timeout = 300;
+  double rcon_auth_timeout = 10;
+  int rcon_max_per_address = 8;
   double log_max_mb = static_cast<double>(LogOptions{}.file_max_size) / kMiB;
   std::size_t log_max_files = LogOptions{}.file_max_files;
   app.add_option("--server-dir", server_dir, "Server directory (the framework's current directory)")
@@ -127,6 +129,12 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   app.add_option("--rcon-idle-timeout", rcon_idle_timeout,
                  "Seconds after which an idle RCON connection is closed")
       ->check(CLI::Range(0.01, 86400.0));
+  app.add_option("--rcon-auth-timeout", rcon_auth_timeout,
+                 "Seconds a new RCON connection has to log in before it is closed")
+      ->check(CLI::Range(0.01, 86400.0));
+  app.add_option("--rcon-max-per-address", rcon_max_per_address,
+                 "Open RCON connections allowed from one address; more are refused")
+      ->check(CLI::Range(1, 1000000));
   app.add_option("--log-max-size", log_max_mb,
                  "MiB that ArkApi/Logs/ArkApi.log reaches before it is rotated")
       ->check(CLI::Range(0.001, 1e6))
@@ -165,6 +173,8 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   out.rcon.bind_address = rcon_bind;
   out.rcon.password = rcon_password;
   out.rcon.idle_timeout = std::chrono::milliseconds(std::llround(rcon_idle_timeout * 1000));
+  out.rcon.auth_timeout = std::chrono::milliseconds(std::llround(rcon_auth_timeout * 1000));
+  out.rcon.max_per_address = static_cast<std::size_t>(rcon_max_per_address);
   exit_code = 0;
   return true;
 }

@@ -481,7 +481,14 @@ TEST_F(RconServerTest, FrameworkCommandsReloadThePluginOverTheWire) {
 
 // --- limits ---
 
-TEST_F(RconServerTest, The65thConnectionIsRefusedAndTheOthersCarryOn) {
+// Every test connection comes from 127.0.0.1: the per-address cap must not
+// be what refuses them here.
+class RconGlobalCapTest : public RconServerTest {
+ protected:
+  void Tune(RconOptions& options) override { options.max_per_address = 64; }
+};
+
+TEST_F(RconGlobalCapTest, The65thConnectionIsRefusedAndTheOthersCarryOn) {
   std::vector<std::unique_ptr<RconSocket>> open;
   for (int i = 0; i < 64; ++i) {
     open.push_back(Connect());
@@ -505,6 +512,64 @@ TEST_F(RconServerTest, The65thConnectionIsRefusedAndTheOthersCarryOn) {
     }
   }
   EXPECT_TRUE(admitted) << "a freed slot was not given out again";
+}
+
+TEST_F(RconServerTest, TheNinthConnectionFromOneAddressIsRefused) {
+  std::vector<std::unique_ptr<RconSocket>> open;
+  for (int i = 0; i < 8; ++i) {
+    open.push_back(Connect());
+  }
+  Login(*open.back());  // accepted in order: all eight are in
+  auto ninth = Connect();
+  EXPECT_TRUE(ClosedWithin(*ninth));
+  EXPECT_EQ(ninth->Buffered(), 0u);
+  EXPECT_TRUE(
+      HostLogged("8 connections from 127.0.0.1 are open, the most allowed from one address"));
+  EXPECT_EQ(Run(*open.back(), "GetServerStats")->body, kStatsReply);
+}
+
+// Sixty-three connections that never log in, and one that does, fill every
+// slot; the deadline must empty the idle ones long before the idle timeout.
+class RconLoginDeadlineTest : public RconServerTest {
+ protected:
+  void Tune(RconOptions& options) override {
+    options.max_per_address = 64;
+    options.auth_timeout = 2s;
+  }
+};
+
+TEST_F(RconLoginDeadlineTest, ConnectionsThatNeverLogInNoLongerKeepAClientOut) {
+  auto keeper = Connect();
+  Login(*keeper);
+  std::vector<std::unique_ptr<RconSocket>> idle;
+  for (int i = 0; i < 63; ++i) {
+    idle.push_back(Connect());
+  }
+  for (auto& s : idle) {
+    ASSERT_TRUE(ClosedWithin(*s, 30s)) << "a connection that never logged in stayed open";
+    EXPECT_EQ(s->Buffered(), 0u);
+  }
+  EXPECT_TRUE(HostLogged("not authenticated within 2 s; closing"));
+  ExpectServerStillAnswers();
+  EXPECT_EQ(Run(*keeper, "GetServerStats")->body, kStatsReply)
+      << "the deadline closed a connection that had logged in";
+}
+
+TEST(RconServerOptionsTest, ZeroPerAddressCapAndNonPositiveDeadlineAreRefused) {
+  quillmoor_test::TempDir dir;
+  devhost::HostOptions host_options;
+  host_options.server_dir = dir.path();
+  devhost::Host host(host_options);
+  RconOptions options;
+  options.port = 0;
+  options.password = "pw";
+  options.max_per_address = 0;
+  EXPECT_THROW(RconServer(host, options), std::invalid_argument);
+  options.max_per_address = 1;
+  for (auto deadline : {std::chrono::milliseconds(0), std::chrono::milliseconds(-5)}) {
+    options.auth_timeout = deadline;
+    EXPECT_THROW(RconServer(host, options), std::invalid_argument) << deadline.count();
+  }
 }
 
 class RconIdleTest : public RconServerTest {

@@ -34,23 +34,31 @@ TEST(ServerOptionsTest, RconDefaultsToLoopbackPort27020WithAPasswordToGenerate) 
   EXPECT_EQ(p.options.rcon.bind_address, "127.0.0.1");
   EXPECT_TRUE(p.options.rcon.password.empty());
   EXPECT_EQ(p.options.rcon.idle_timeout, std::chrono::seconds(300));
+  EXPECT_EQ(p.options.rcon.auth_timeout, std::chrono::seconds(10));
+  EXPECT_EQ(p.options.rcon.max_per_address, 8u);
 }
 
 TEST(ServerOptionsTest, RconOptionsAreTakenAsGiven) {
   auto p = Parse({"--rcon-port", "0", "--rcon-bind", "::1", "--rcon-password", "pw word",
-                  "--rcon-idle-timeout", "2.5"});
+                  "--rcon-idle-timeout", "2.5", "--rcon-auth-timeout", "0.5",
+                  "--rcon-max-per-address", "3"});
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.options.rcon.port, 0);
   EXPECT_EQ(p.options.rcon.bind_address, "::1");
   EXPECT_EQ(p.options.rcon.password, "pw word");
   EXPECT_EQ(p.options.rcon.idle_timeout, std::chrono::milliseconds(2500));
+  EXPECT_EQ(p.options.rcon.auth_timeout, std::chrono::milliseconds(500));
+  EXPECT_EQ(p.options.rcon.max_per_address, 3u);
 }
 
 TEST(ServerOptionsTest, BadRconValuesExitWithStatusTwo) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--rcon-password", ""},      {"--rcon-password="},         {"--rcon-port", "65536"},
-      {"--rcon-port", "-1"},        {"--rcon-bind", "localhost"}, {"--rcon-bind", "1.2.3"},
-      {"--rcon-idle-timeout", "0"}, {"--rcon-port", "http"},
+      {"--rcon-password", ""},         {"--rcon-password="},
+      {"--rcon-port", "65536"},        {"--rcon-port", "-1"},
+      {"--rcon-bind", "localhost"},    {"--rcon-bind", "1.2.3"},
+      {"--rcon-idle-timeout", "0"},    {"--rcon-port", "http"},
+      {"--rcon-auth-timeout", "0"},    {"--rcon-auth-timeout", "-1"},
+      {"--rcon-max-per-address", "0"}, {"--rcon-max-per-address", "many"},
   };
   for (const auto& args : bad) {
     auto p = Parse(args);

@@ -24,6 +24,13 @@ struct RconOptions {
   // is closed.
   std::chrono::milliseconds idle_timeout{std::chrono::seconds(300)};
   std::size_t max_connections = 64;  // more are refused at accept
+  // More open connections than this from one address are refused at accept,
+  // so that one client cannot take every slot. REQUIRES: at least 1.
+  std::size_t max_per_address = 8;
+  // A connection that has not authenticated this long after it was accepted
+  // is closed: connections that never log in must not hold the slots for the
+  // whole idle timeout. REQUIRES: positive.
+  std::chrono::milliseconds auth_timeout{std::chrono::seconds(10)};
   // This many wrong passwords in a row from one address close the connection
   // and refuse the address for `block_duration`.
   int max_auth_failures = 3;
@@ -34,7 +41,8 @@ class DEVHOST_API RconServer {
  public:
   // Binds, listens and starts the network thread. Throws std::system_error
   // if the address is not an address or cannot be bound, and
-  // std::invalid_argument for an empty password.
+  // std::invalid_argument for an empty password, a per-address cap of 0 or
+  // an authentication deadline that is not positive.
   // REQUIRES: `host` outlives the server.
   RconServer(Host& host, RconOptions options);
   RconServer(const RconServer&) = delete;
