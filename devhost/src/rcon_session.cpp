@@ -286,8 +286,8 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
     });
   }
 
-  // Runs once, from the accept: a connection that logs in later is closed
-  // whatever it does meanwhile, and one that logged in keeps no deadline.
+  // Armed once, at accept, and never extended: wrong passwords and partial
+  // packets do not buy time. A connection that has logged in has none.
   void ArmLoginDeadline() {
     login_deadline_.expires_after(listener_.options().auth_timeout);
     login_deadline_.async_wait([self = shared_from_this()](const asio::error_code& ec) {

@@ -167,6 +167,7 @@ TEST(EncodeTest, WritesLittleEndianFieldsAndTwoNuls) {
 }
 
 struct RoundTrip {
+  const char* name;
   std::int32_t id;
   std::int32_t type;
   std::string body;
@@ -187,10 +188,13 @@ TEST_P(RoundTripTest, DecodesToWhatWasEncoded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RoundTripTest,
-    ::testing::Values(RoundTrip{0, rcon_wire::kResponseValue, ""},
-                      RoundTrip{std::numeric_limits<std::int32_t>::min(), rcon_wire::kAuth, "pw"},
-                      RoundTrip{std::numeric_limits<std::int32_t>::max(), -7, "GetServerStats"},
-                      RoundTrip{42, rcon_wire::kExecCommand, "gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80"},
-                      RoundTrip{7, rcon_wire::kExecCommand, kLongest}));
+    ::testing::Values(
+        RoundTrip{"EmptyResponse", 0, rcon_wire::kResponseValue, ""},
+        RoundTrip{"LowestId", std::numeric_limits<std::int32_t>::min(), rcon_wire::kAuth, "pw"},
+        RoundTrip{"HighestIdNegativeType", std::numeric_limits<std::int32_t>::max(), -7,
+                  "GetServerStats"},
+        RoundTrip{"Utf8Body", 42, rcon_wire::kExecCommand, "gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80"},
+        RoundTrip{"LongestBody", 7, rcon_wire::kExecCommand, kLongest}),
+    [](const ::testing::TestParamInfo<RoundTrip>& p) { return std::string(p.param.name); });
 
 }  // namespace
