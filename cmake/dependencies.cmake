@@ -19,6 +19,20 @@ target_include_directories(quillmoor_logging SYSTEM INTERFACE ${_spdlog_inc})
 target_compile_definitions(quillmoor_logging INTERFACE SPDLOG_HEADER_ONLY SPDLOG_FMT_EXTERNAL)
 target_link_libraries(quillmoor_logging INTERFACE fmt::fmt-header-only Threads::Threads)
 
+# The watcher draws its charts with PLplot, which Debian packages for Linux
+# only: a cross build goes without the watcher.
+if(QUILLMOOR_BUILD_TOOLS)
+  find_package(PkgConfig)
+  if(WIN32)
+    set(_plplot_required "")
+  else()
+    set(_plplot_required REQUIRED)
+  endif()
+  if(PkgConfig_FOUND)
+    pkg_check_modules(PLPLOT ${_plplot_required} IMPORTED_TARGET plplot)
+  endif()
+endif()
+
 if(QUILLMOOR_BUILD_TESTS)
   find_package(GTest REQUIRED)
   include(GoogleTest)

@@ -1,0 +1,33 @@
+// quillmoor-watch: the object count of one or more servers over RCON, as a
+// live table, a CSV file and a chart.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+
+#include "watch/options.h"
+#include "watch/watcher.h"
+
+int main(int argc, char** argv) {
+  try {
+    const char* password = std::getenv(watch::kPasswordVariable);
+    watch::WatchOptions options;
+    int exit_code = 0;
+    if (!watch::ParseCommandLine(argc, argv,
+                                 password ? std::optional<std::string>(password) : std::nullopt,
+                                 options, exit_code)) {
+      return exit_code;
+    }
+    if (options.plot_from_csv) {
+      return watch::RunPlot(options, std::cerr);
+    }
+    return watch::RunWatch(options, std::cout, std::cerr, isatty(fileno(stdout)) != 0);
+  } catch (const std::exception& e) {
+    std::cerr << "quillmoor-watch: " << e.what() << '\n';
+  } catch (...) {
+    std::cerr << "quillmoor-watch: unknown error\n";
+  }
+  return watch::kExitFailure;
+}

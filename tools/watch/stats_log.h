@@ -1,0 +1,27 @@
+// Reading the forced collections out of a server's Quillmoor_stats.log, to
+// mark them on the chart. Pure parsing plus one file read.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "watch/sample.h"
+
+namespace watch {
+
+struct ForcedCollection {
+  Time time;
+  std::string trigger;  // "auto-timer", "rcon", ...
+};
+
+// Every line "[YYYY-MM-DD HH:MM:SS] GC forced. Trigger: T" in `text`; other
+// lines (structure passes, damaged lines) are skipped. The log's times are
+// the server's local time, read here in this machine's zone. LF or CR LF.
+std::vector<ForcedCollection> ParseForcedCollections(std::string_view text);
+
+// Reads the file; throws std::runtime_error naming it when it cannot be read.
+std::vector<ForcedCollection> ReadForcedCollections(const std::filesystem::path& path);
+
+}  // namespace watch
