@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# quillmoor-watch against dev servers started here: "alpha" is restarted in
+# the middle of the run, "beta" runs throughout, and "gamma" is beta with a
+# wrong password. Game time runs 600 times faster, so Auto-GC forces a
+# collection every 1.5 s. Loopback only; every wait is bounded.
+# Usage: watch_e2e.sh WATCH DEVSERVER PLUGIN
+set -euo pipefail
+
+WATCH=$1
+DEVSERVER=$2
+PLUGIN=$3
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/quillmoor-watch-XXXXXX")
+PIDS=()
+PW="watch-pw"
+
+cleanup() {
+  local p
+  for p in "${PIDS[@]}"; do
+    kill -KILL "$p" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in "$WORK"/*.out; do
+    echo "--- $f (last 20 lines) ---" >&2
+    tail -n 20 "$f" >&2
+  done
+  exit 1
+}
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# start NAME PORT: a dev server in $WORK/NAME; prints its pid once it listens.
+start() {
+  local name=$1 port=$2 i pid
+  mkdir -p "$WORK/$name/ArkApi/Plugins/Quillmoor"
+  "$DEVSERVER" --server-dir "$WORK/$name" --plugin "$PLUGIN" --rcon-port "$port" \
+    --rcon-password "$PW" --time-scale 600 >>"$WORK/$name.out" 2>&1 &
+  pid=$!
+  for i in $(seq 1 100); do
+    [ "$(grep -c "RCON listening on 127.0.0.1:$port" "$WORK/$name.out")" -gt "${3:-0}" ] &&
+      { echo "$pid"; return 0; }
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  return 1
+}
+
+# stop PID: SIGTERM, then waits (at most 10 s) until the process is gone.
+stop() {
+  local i
+  kill -TERM "$1"
+  for i in $(seq 1 100); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  fail "process $1 did not stop within 10 s"
+}
+
+A_PORT=$(free_port)
+B_PORT=$(free_port)
+A_PID=$(start alpha "$A_PORT") || fail "alpha did not start"
+PIDS+=("$A_PID")
+B_PID=$(start beta "$B_PORT") || fail "beta did not start"
+PIDS+=("$B_PID")
+
+cat >"$WORK/servers" <<SERVERS
+# name  address  password
+alpha 127.0.0.1:$A_PORT $PW
+beta  127.0.0.1:$B_PORT $PW
+
+gamma 127.0.0.1:$B_PORT not-$PW
+SERVERS
+
+CSV="$WORK/counts.csv"
+"$WATCH" --servers "$WORK/servers" --interval 0.2 --timeout 2 --csv "$CSV" \
+  --plot "$WORK/chart.svg" --stats-log "beta=$WORK/beta/ArkApi/Plugins/Quillmoor/Quillmoor_stats.log" \
+  >"$WORK/watch.out" 2>&1 &
+W_PID=$!
+PIDS+=("$W_PID")
+
+sleep 2
+stop "$A_PID"
+sleep 1
+A_PID=$(start alpha "$A_PORT" 1) || fail "alpha did not start again"
+PIDS+=("$A_PID")
+sleep 3
+kill -INT "$W_PID"
+status=0
+for i in $(seq 1 100); do
+  kill -0 "$W_PID" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$W_PID" 2>/dev/null && fail "the watcher did not stop within 10 s of SIGINT"
+wait "$W_PID" || status=$?
+[ "$status" -eq 1 ] || fail "exit status $status after a refused password; expected 1"
+grep -q "gamma (127.0.0.1:$B_PORT): password refused; it is no longer polled" "$WORK/watch.out" ||
+  fail "no report of the refused password"
+[ "$(grep -c "password refused" "$WORK/watch.out")" -eq 2 ] ||
+  fail "the refused password is not reported exactly once as a row and once as a message"
+
+# A second run appends to the same file without a second header.
+QUILLMOOR_RCON_PASSWORD="$PW" "$WATCH" --server "beta=127.0.0.1:$B_PORT" --interval 0.2 \
+  --duration 1 --csv "$CSV" >"$WORK/second.out" 2>&1 || fail "the second run failed"
+
+python3 - "$CSV" "$WORK/chart.svg" <<'PY' || fail "CSV or chart"
+import csv, re, sys
+import xml.etree.ElementTree as ET
+
+lines = open(sys.argv[1], newline="").read().split("\n")
+assert lines[0] == "timestamp,server,objects,status", lines[0]
+assert lines[-1] == "", "the last row is not ended"
+assert lines.count(lines[0]) == 1, "header written twice"
+rows = list(csv.DictReader(lines[:-1]))
+by = {}
+for r in rows:
+    assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", r["timestamp"]), r
+    assert (r["objects"] != "") == (r["status"] == "ok"), r
+    by.setdefault(r["server"], []).append(r)
+
+# gamma: one refused login, then never asked again.
+assert [r["status"] for r in by["gamma"]] == ["auth-failed"], by["gamma"]
+
+# alpha: answered, was down while it restarted (never a count of 0), answered again.
+states = [r["status"] for r in by["alpha"]]
+collapsed = [s for i, s in enumerate(states) if i == 0 or states[i - 1] != s]
+assert collapsed == ["ok", "down", "ok"], collapsed
+
+# beta: answered every poll of both runs, and Auto-GC's drops are in its counts.
+counts = [int(r["objects"]) for r in by["beta"] if r["status"] == "ok"]
+assert len(counts) == len(by["beta"]) and len(counts) >= 20, len(counts)
+assert any(b < a for a, b in zip(counts, counts[1:])), "no forced collection seen"
+assert all(c > 0 for c in counts)
+
+# The chart: valid XML with one thick multi-point line colour per server that answered.
+root = ET.parse(sys.argv[2]).getroot()
+ns = "{http://www.w3.org/2000/svg}"
+series = {p.get("stroke") for p in root.iter(ns + "polyline")
+          if float(p.get("stroke-width")) == 2.0 and len(p.get("points").split()) > 2}
+assert len(series) == 2, series
+PY
+
+# The chart again, from the CSV file, as PNG: a real image of the set size.
+"$WATCH" plot "$CSV" --plot "$WORK/chart.png" >"$WORK/plot.out" 2>&1 || fail "plot from CSV"
+python3 - "$WORK/chart.png" <<'PY' || fail "PNG"
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n" and data[12:16] == b"IHDR", data[:16]
+w, h = struct.unpack(">II", data[16:24])
+assert (w, h) == (1200, 640), (w, h)
+assert len(data) > 20000, len(data)
+PY
+
+stop "$B_PID"
+stop "$A_PID"
+echo "PASS: watch_e2e"
