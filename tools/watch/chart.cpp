@@ -7,7 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <fstream>
-#include <map>
+#include <optional>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -149,7 +149,7 @@ void DrawChart(const std::filesystem::path& path, const std::vector<Sample>& sam
   }
   Begin(path, tmp);
   pladv(0);
-  plvpor(0.09, 0.97, 0.12, 0.88);
+  plvpor(0.08, 0.74, 0.12, 0.88);  // the legend goes on the right
   plwind(t0, t1, y0, y1);
   plcol0(1);
   plschr(0, 0.9);
@@ -177,6 +177,7 @@ void DrawChart(const std::filesystem::path& path, const std::vector<Sample>& sam
   for (const auto& server : servers) {
     plcol0(pen(server));
     std::vector<PLFLT> xs, ys;
+    std::optional<PLFLT> last_y;
     const auto flush = [&] {
       if (xs.size() == 1) {
         plstring(1, xs.data(), ys.data(), "#(210)");
@@ -193,9 +194,11 @@ void DrawChart(const std::filesystem::path& path, const std::vector<Sample>& sam
       if (s.status == Status::kOk) {
         xs.push_back(EpochSeconds(s.time));
         ys.push_back(static_cast<double>(*s.objects));
+        last_y = ys.back();
       } else if (s.status == Status::kForcedGc) {
-        // A triangle on the top edge where the watcher forced a collection.
-        PLFLT x = EpochSeconds(s.time), y = y1 - pad * 0.3;
+        // A triangle on the server's line where the watcher forced a
+        // collection (on the top edge before its first count).
+        PLFLT x = EpochSeconds(s.time), y = last_y ? *last_y : y1 - pad * 0.3;
         plstring(1, &x, &y, "#(852)");
         any_sent = true;
       } else {
@@ -222,7 +225,7 @@ void DrawChart(const std::filesystem::path& path, const std::vector<Sample>& sam
     colors.push_back(pen(s));
   }
   if (any_log_mark) {
-    labels.push_back("GC forced (statistics log)");
+    labels.push_back("GC forced (stats log)");
     opts.push_back(PL_LEGEND_LINE);
     colors.push_back(kGreyPen);
     styles.push_back(2);
@@ -247,11 +250,10 @@ void DrawChart(const std::filesystem::path& path, const std::vector<Sample>& sam
   std::vector<PLINT> text_colors(n, 1);
   PLFLT lw = 0, lh = 0;
   pllegend(&lw, &lh, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-           PL_POSITION_TOP | PL_POSITION_RIGHT | PL_POSITION_INSIDE, 0.01, 0.01, 0.06, 0, 1, 1, 0,
-           0, static_cast<PLINT>(n), opts.data(), 1.0, 0.8, 2.0, 0.0, text_colors.data(),
-           texts.data(), nullptr, nullptr, nullptr, nullptr, colors.data(), styles.data(),
-           widths.data(), symbol_colors.data(), scales.data(), symbol_numbers.data(),
-           symbols.data());
+           PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.015, 0.0, 0.03, 0, 1, 1, 0, 0,
+           static_cast<PLINT>(n), opts.data(), 1.0, 0.8, 2.0, 0.0, text_colors.data(), texts.data(),
+           nullptr, nullptr, nullptr, nullptr, colors.data(), styles.data(), widths.data(),
+           symbol_colors.data(), scales.data(), symbol_numbers.data(), symbols.data());
   plend();
 
   std::error_code ec;

@@ -107,6 +107,7 @@ class Watch {
     if (terminal_) {
       Redraw();
     }
+    polling_ = servers_.size();
     for (auto& s : servers_) {
       asio::co_spawn(io_, Poll(*s), asio::detached);
     }
@@ -229,6 +230,9 @@ class Watch {
         Message(fmt::format("{} ({}:{}): {}; it is no longer polled", s.spec.name, s.spec.host,
                             s.spec.port, e.what()));
         failed_ = true;
+        if (--polling_ == 0) {
+          Stop();  // nothing left to watch
+        }
         co_return;
       } catch (const std::exception& e) {
         if (stopping_) {
@@ -267,6 +271,7 @@ class Watch {
   std::vector<std::unique_ptr<Server>> servers_;
   std::vector<Sample> samples_;
   std::size_t drawn_ = 0;
+  std::size_t polling_ = 0;  // servers whose loop goes on
   bool stopping_ = false;
   bool failed_ = false;
 };
