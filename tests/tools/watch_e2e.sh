@@ -79,7 +79,7 @@ gamma 127.0.0.1:$B_PORT not-$PW
 SERVERS
 
 CSV="$WORK/counts.csv"
-"$WATCH" --servers "$WORK/servers" --interval 0.2 --timeout 2 --csv "$CSV" \
+"$WATCH" --servers "$WORK/servers" --interval 0.2 --timeout 2 --force-gc-every 0.04 --csv "$CSV" \
   --plot "$WORK/chart.svg" --stats-log "beta=$WORK/beta/ArkApi/Plugins/Quillmoor/Quillmoor_stats.log" \
   >"$WORK/watch.out" 2>&1 &
 W_PID=$!
@@ -105,6 +105,9 @@ grep -q "gamma (127.0.0.1:$B_PORT): password refused; it is no longer polled" "$
 [ "$(grep -c "password refused" "$WORK/watch.out")" -eq 2 ] ||
   fail "the refused password is not reported exactly once as a row and once as a message"
 
+grep -q "GC forced. Trigger: rcon" "$WORK/beta/ArkApi/Plugins/Quillmoor/Quillmoor_stats.log" ||
+  fail "the force-GC command did not reach beta"
+
 # A second run appends to the same file without a second header.
 QUILLMOOR_RCON_PASSWORD="$PW" "$WATCH" --server "beta=127.0.0.1:$B_PORT" --interval 0.2 \
   --duration 1 --csv "$CSV" >"$WORK/second.out" 2>&1 || fail "the second run failed"
@@ -128,13 +131,16 @@ for r in rows:
 assert [r["status"] for r in by["gamma"]] == ["auth-failed"], by["gamma"]
 
 # alpha: answered, was down while it restarted (never a count of 0), answered again.
-states = [r["status"] for r in by["alpha"]]
+states = [r["status"] for r in by["alpha"] if r["status"] != "forced-gc"]
 collapsed = [s for i, s in enumerate(states) if i == 0 or states[i - 1] != s]
 assert collapsed == ["ok", "down", "ok"], collapsed
 
 # beta: answered every poll of both runs, and Auto-GC's drops are in its counts.
 counts = [int(r["objects"]) for r in by["beta"] if r["status"] == "ok"]
-assert len(counts) == len(by["beta"]) and len(counts) >= 20, len(counts)
+forced = [r for r in by["beta"] if r["status"] == "forced-gc"]
+assert len(counts) + len(forced) == len(by["beta"]) and len(counts) >= 20, len(counts)
+# --force-gc-every 0.04 (2.4 s) over a run of about 6 s.
+assert 1 <= len(forced) <= 3, forced
 assert any(b < a for a, b in zip(counts, counts[1:])), "no forced collection seen"
 assert all(c > 0 for c in counts)
 

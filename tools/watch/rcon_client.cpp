@@ -122,7 +122,7 @@ struct RconClient::Reader {
 };
 
 RconClient::RconClient(const asio::any_io_executor& executor)
-    : socket_(executor), deadline_(executor) {}
+    : resolver_(executor), socket_(executor), deadline_(executor) {}
 
 RconClient::~RconClient() = default;
 
@@ -133,6 +133,7 @@ void RconClient::Arm(std::chrono::milliseconds timeout) {
   deadline_.async_wait([this](std::error_code ec) {
     if (!ec) {
       timed_out_ = true;
+      resolver_.cancel();
       std::error_code ignored;
       socket_.close(ignored);
     }
@@ -164,9 +165,8 @@ asio::awaitable<void> RconClient::Open(std::string host, std::uint16_t port, std
   Arm(timeout);
   std::string_view step = "connect";
   try {
-    asio::ip::tcp::resolver resolver(socket_.get_executor());
     const auto endpoints =
-        co_await resolver.async_resolve(host, std::to_string(port), asio::use_awaitable);
+        co_await resolver_.async_resolve(host, std::to_string(port), asio::use_awaitable);
     co_await asio::async_connect(socket_, endpoints, asio::use_awaitable);
     step = "login";
     const std::string auth = wire::Encode(kAuthId, wire::kAuth, password);
@@ -226,6 +226,7 @@ asio::awaitable<std::string> RconClient::Exec(std::string command,
 }
 
 void RconClient::Close() {
+  resolver_.cancel();
   std::error_code ignored;
   socket_.close(ignored);
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
@@ -54,6 +55,7 @@ class RconClient {
   void Disarm();
   [[noreturn]] void Rethrow(const std::exception& e, std::string_view step);
 
+  asio::ip::tcp::resolver resolver_;  // name lookups run on a thread of Asio's: cancel them too
   asio::ip::tcp::socket socket_;
   asio::steady_timer deadline_;
   std::unique_ptr<Reader> reader_;
