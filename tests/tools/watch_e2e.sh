@@ -90,7 +90,13 @@ stop "$A_PID"
 sleep 1
 A_PID=$(start alpha "$A_PORT" 1) || fail "alpha did not start again"
 PIDS+=("$A_PID")
-sleep 3
+# Until the watcher has found alpha again (its back-off is short here).
+for i in $(seq 1 150); do
+  awk -F, '$2 == "alpha" && $4 == "down" { down = 1 } $2 == "alpha" && $4 == "ok" && down { back = 1 }
+           END { exit !back }' "$CSV" && break
+  sleep 0.1
+done
+sleep 1
 kill -INT "$W_PID"
 status=0
 for i in $(seq 1 100); do
@@ -139,8 +145,8 @@ assert collapsed == ["ok", "down", "ok"], collapsed
 counts = [int(r["objects"]) for r in by["beta"] if r["status"] == "ok"]
 forced = [r for r in by["beta"] if r["status"] == "forced-gc"]
 assert len(counts) + len(forced) == len(by["beta"]) and len(counts) >= 20, len(counts)
-# --force-gc-every 0.04 (2.4 s) over a run of about 6 s.
-assert 1 <= len(forced) <= 3, forced
+# --force-gc-every 0.04 (2.4 s) over a run of several seconds.
+assert len(forced) >= 1, forced
 assert any(b < a for a, b in zip(counts, counts[1:])), "no forced collection seen"
 assert all(c > 0 for c in counts)
 
