@@ -20,17 +20,10 @@ target_compile_definitions(quillmoor_logging INTERFACE SPDLOG_HEADER_ONLY SPDLOG
 target_link_libraries(quillmoor_logging INTERFACE fmt::fmt-header-only Threads::Threads)
 
 # The watcher draws its charts with PLplot, which Debian packages for Linux
-# only: a cross build goes without the watcher.
-if(QUILLMOOR_BUILD_TOOLS)
-  find_package(PkgConfig)
-  if(WIN32)
-    set(_plplot_required "")
-  else()
-    set(_plplot_required REQUIRED)
-  endif()
-  if(PkgConfig_FOUND)
-    pkg_check_modules(PLPLOT ${_plplot_required} IMPORTED_TARGET plplot)
-  endif()
+# only: a Windows build goes without the watcher.
+if(QUILLMOOR_BUILD_TOOLS AND NOT WIN32)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PLPLOT REQUIRED IMPORTED_TARGET plplot)
 endif()
 
 if(QUILLMOOR_BUILD_TESTS)
