@@ -59,7 +59,7 @@ const Case kCases[] = {
     {"accepted byte by byte", [](std::int32_t id) { return Packet(id, 2, ""); }, nullptr},
     {"refused", [](std::int32_t) { return Packet(-1, 2, ""); }, "password refused", true},
     {"size below minimum", [](std::int32_t) { return Int(5) + std::string(5, 'x'); },
-     "login: malformed packet from the server: packet size 5 outside [10, 1048576]"},
+     "login: malformed packet from the server: declared packet size 5 is outside 10..1048576"},
     {"closed", [](std::int32_t) { return std::string(); },
      "login: connection closed by the server"},
     {"silent", nullptr, "login: no answer within 300 ms"},

@@ -1,6 +1,5 @@
 #include "watch/rcon_client.h"
 
-#include <cstring>
 #include <string_view>
 #include <system_error>
 
@@ -10,88 +9,13 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 
+#include "rcon_wire/codec.h"
+
 namespace watch {
 
 namespace {
 
-// Source RCON framing: int32 size (of what follows), int32 id, int32 type,
-// body, two NULs; little-endian.
-namespace wire {
-
-constexpr std::int32_t kResponseValue = 0, kExecCommand = 2, kAuthResponse = 2, kAuth = 3;
-constexpr std::int32_t kMinPacketSize = 10;
-
-struct Packet {
-  std::int32_t id = 0;
-  std::int32_t type = 0;
-  std::string body;
-};
-
-void PutInt(std::string& out, std::int32_t v) {
-  const auto u = static_cast<std::uint32_t>(v);
-  for (int shift = 0; shift < 32; shift += 8) {
-    out.push_back(static_cast<char>((u >> shift) & 0xFF));
-  }
-}
-
-std::int32_t GetInt(const char* p) {
-  std::uint32_t u = 0;
-  for (int i = 3; i >= 0; --i) {
-    u = (u << 8) | static_cast<unsigned char>(p[i]);
-  }
-  return static_cast<std::int32_t>(u);
-}
-
-std::string Encode(std::int32_t id, std::int32_t type, std::string_view body) {
-  std::string out;
-  PutInt(out, static_cast<std::int32_t>(body.size()) + kMinPacketSize);
-  PutInt(out, id);
-  PutInt(out, type);
-  out.append(body);
-  out.append(2, '\0');
-  return out;
-}
-
-class Decoder {
- public:
-  explicit Decoder(std::int32_t max_size) : max_size_(max_size) {}
-  void Feed(const void* data, std::size_t size) {
-    buf_.append(static_cast<const char*>(data), size);
-  }
-  enum class Result { kPacket, kNeedMore, kError };
-  Result Next(Packet& out) {
-    if (!error_.empty()) {
-      return Result::kError;
-    }
-    if (buf_.size() < 4) {
-      return Result::kNeedMore;
-    }
-    const std::int32_t size = GetInt(buf_.data());
-    if (size < kMinPacketSize || size > max_size_) {
-      error_ = fmt::format("packet size {} outside [{}, {}]", size, kMinPacketSize, max_size_);
-      return Result::kError;
-    }
-    const auto total = static_cast<std::size_t>(size) + 4;
-    if (buf_.size() < total) {
-      return Result::kNeedMore;
-    }
-    out.id = GetInt(buf_.data() + 4);
-    out.type = GetInt(buf_.data() + 8);
-    // The body ends at its first NUL; some servers pad the tail differently.
-    const std::string_view body(buf_.data() + 12, total - 14);
-    out.body = std::string(body.substr(0, body.find('\0')));
-    buf_.erase(0, total);
-    return Result::kPacket;
-  }
-  const std::string& error() const { return error_; }
-
- private:
-  std::int32_t max_size_;
-  std::string buf_;
-  std::string error_;
-};
-
-}  // namespace wire
+namespace wire = rcon_wire;
 
 // A client has no reason to refuse a long reply; the bound only keeps a
 // babbling peer from filling memory.
