@@ -5,11 +5,13 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include "common/log.h"
 #include "config/default_document.h"
-#include "config/guide.h"
+#include "config/document_files.h"
+#include "config/settings.h"
 #include "config/typed_read.h"
 #include "plugin/folder.h"
 
@@ -19,64 +21,48 @@ namespace {
 using detail::ReadSetting;
 using nlohmann::json;
 
-// A section looked up without a presence test: an absent one reads as null,
-// so its first read fails as value() on null does. REQUIRES: `doc` is an
-// object (the version read has checked that).
-const json& Section(const json& doc, const char* name) {
+// The section that holds `setting`, or nullptr when it is to be skipped.
+// REQUIRES: `doc` is an object (the version read has checked that).
+template <typename S>
+const json* SectionOf(const json& doc, const S& setting) {
+  if (setting.section.empty()) {
+    return &doc;
+  }
   static const json kAbsent;
-  const auto it = doc.find(name);
-  return it == doc.end() ? kAbsent : *it;
+  const auto it = doc.find(setting.section);
+  if (it != doc.end()) {
+    return &*it;
+  }
+  // Without a presence test an absent section reads as null, so the read
+  // fails as value() on null does.
+  return FindSection(setting.section)->lookup == Lookup::kWithoutPresenceTest ? &kAbsent : nullptr;
 }
 
 // Each value goes into its field as soon as it is read, so a type error
 // leaves everything before it read and everything after it at its default.
 void ReadSettings(const json& doc, Config& config) {
-  const json& auto_gc = Section(doc, "AutoGC");
-  ReadSetting(auto_gc, "Enabled", config.AutoGC.Enabled);
-  ReadSetting(auto_gc, "IntervalMinutes", config.AutoGC.IntervalMinutes);
+  ForEachSetting([&](const auto& setting) {
+    if (const json* section = SectionOf(doc, setting)) {
+      ReadSetting(*section, setting.key, setting.field(config));
+    }
+  });
+}
 
-  ReadSetting(Section(doc, "Rcon"), "CommandName", config.Rcon.CommandName);
-
-  if (const auto it = doc.find("GCCVars"); it != doc.end()) {
-    auto& gc = config.GCCVars;
-    ReadSetting(*it, "Enabled", gc.Enabled);
-    ReadSetting(*it, "TimeBetweenPurgingSeconds", gc.TimeBetweenPurgingSeconds);
-    ReadSetting(*it, "NumRetriesBeforeForcingGC", gc.NumRetriesBeforeForcingGC);
-    ReadSetting(*it, "ActorClusteringEnabled", gc.ActorClusteringEnabled);
-    ReadSetting(*it, "MaxObjectsNotConsideredByGC", gc.MaxObjectsNotConsideredByGC);
-  }
-  if (const auto it = doc.find("PhysicsCVars"); it != doc.end()) {
-    auto& physics = config.PhysicsCVars;
-    ReadSetting(*it, "Enabled", physics.Enabled);
-    ReadSetting(*it, "ChaosMaxSubSteps", physics.ChaosMaxSubSteps);
-    ReadSetting(*it, "ServerMaxFPS", physics.ServerMaxFPS);
-  }
-  if (const auto it = doc.find("StructureNetFreq"); it != doc.end()) {
-    auto& freq = config.StructureNetFreq;
-    ReadSetting(*it, "Enabled", freq.Enabled);
-    ReadSetting(*it, "NetUpdateFreq", freq.NetUpdateFreq);
-    ReadSetting(*it, "MinNetUpdateFreq", freq.MinNetUpdateFreq);
-    ReadSetting(*it, "CheckIntervalSeconds", freq.CheckIntervalSeconds);
-  }
-
-  ReadSetting(doc, "VerboseLogging", config.VerboseLogging);
+template <typename T>
+void Clamp(T& field, const Range<T>& range, const std::string& name) {
+  ClampSetting(field, range.low, range.high, name);
 }
 
 // Applied whatever the sections' Enabled flags say, so that the whole record
 // is in range, not only the parts in use.
 void CheckRanges(Config& config) {
-  ClampSetting(config.AutoGC.IntervalMinutes, 1, 120, "AutoGC.IntervalMinutes");
-  ClampSetting(config.GCCVars.TimeBetweenPurgingSeconds, 5.0f, 300.0f,
-               "GCCVars.TimeBetweenPurgingSeconds");
-  ClampSetting(config.GCCVars.NumRetriesBeforeForcingGC, 1, 20,
-               "GCCVars.NumRetriesBeforeForcingGC");
-  ClampSetting(config.PhysicsCVars.ChaosMaxSubSteps, 1, 8, "PhysicsCVars.ChaosMaxSubSteps");
-  ClampSetting(config.PhysicsCVars.ServerMaxFPS, 10, 120, "PhysicsCVars.ServerMaxFPS");
-  auto& freq = config.StructureNetFreq;
-  ClampSetting(freq.NetUpdateFreq, 0.05f, 10.0f, "StructureNetFreq.NetUpdateFreq");
-  ClampSetting(freq.MinNetUpdateFreq, 0.05f, 10.0f, "StructureNetFreq.MinNetUpdateFreq");
-  ClampSetting(freq.CheckIntervalSeconds, 60, 3600, "StructureNetFreq.CheckIntervalSeconds");
+  ForEachSetting([&](const auto& setting) {
+    if constexpr (std::remove_cvref_t<decltype(setting)>::kHasRange) {
+      Clamp(setting.field(config), setting.range, setting.KeyPath());
+    }
+  });
 
+  auto& freq = config.StructureNetFreq;
   if (freq.MinNetUpdateFreq > freq.NetUpdateFreq) {
     Log().warn(
         "[Quillmoor] Config: 'StructureNetFreq.MinNetUpdateFreq' ({:g}) > 'NetUpdateFreq' ({:g}), "
@@ -117,7 +103,7 @@ Config LoadConfig() {
   Config config;
   const std::string folder = PluginFolder();
   const std::string path = folder + "/PluginConfig.json";
-  const json defaults = detail::BuildDefaultDocument(config);
+  const json defaults = BuildDefaultDocument(config);
 
   std::ifstream in(path);
   // A directory opens for reading here and only fails on the first read.

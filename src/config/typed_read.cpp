@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <string_view>
 #include <utility>
 
 namespace Quillmoor::detail {
@@ -56,7 +57,7 @@ float SaturateFloat(double value) {
 
 // The element at `key`, or null if absent; throws as value() does when
 // `section` is not an object.
-const json* Find(const json& section, const char* key) {
+const json* Find(const json& section, std::string_view key) {
   if (!section.is_object()) {
     throw json::type_error::create(
         306, std::string("cannot use value() with ") + section.type_name(), &section);
@@ -67,19 +68,19 @@ const json* Find(const json& section, const char* key) {
 
 }  // namespace
 
-void ReadSetting(const json& section, const char* key, bool& field) {
+void ReadSetting(const json& section, std::string_view key, bool& field) {
   if (const json* v = Find(section, key)) {
     field = v->get<bool>();
   }
 }
 
-void ReadSetting(const json& section, const char* key, std::string& field) {
+void ReadSetting(const json& section, std::string_view key, std::string& field) {
   if (const json* v = Find(section, key)) {
     field = v->get<std::string>();
   }
 }
 
-void ReadSetting(const json& section, const char* key, std::int32_t& field) {
+void ReadSetting(const json& section, std::string_view key, std::int32_t& field) {
   const json* v = Find(section, key);
   if (v == nullptr) {
     return;
@@ -103,7 +104,7 @@ void ReadSetting(const json& section, const char* key, std::int32_t& field) {
   }
 }
 
-void ReadSetting(const json& section, const char* key, float& field) {
+void ReadSetting(const json& section, std::string_view key, float& field) {
   const json* v = Find(section, key);
   if (v == nullptr) {
     return;

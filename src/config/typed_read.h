@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
+#include <string_view>
 
 namespace Quillmoor::detail {
 
@@ -18,9 +19,9 @@ namespace Quillmoor::detail {
 // Integers take any number, a fraction cut toward zero, and true/false as
 // 1/0; floats take any number, rounded to the nearest float, and true/false
 // as 1/0. A number beyond the field's range becomes the nearer end of it.
-void ReadSetting(const nlohmann::json& section, const char* key, bool& field);
-void ReadSetting(const nlohmann::json& section, const char* key, std::int32_t& field);
-void ReadSetting(const nlohmann::json& section, const char* key, float& field);
-void ReadSetting(const nlohmann::json& section, const char* key, std::string& field);
+void ReadSetting(const nlohmann::json& section, std::string_view key, bool& field);
+void ReadSetting(const nlohmann::json& section, std::string_view key, std::int32_t& field);
+void ReadSetting(const nlohmann::json& section, std::string_view key, float& field);
+void ReadSetting(const nlohmann::json& section, std::string_view key, std::string& field);
 
 }  // namespace Quillmoor::detail

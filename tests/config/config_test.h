@@ -1,6 +1,5 @@
 // A fixture for the configuration loader: the devhost's plugin folder with
-// helpers to write PluginConfig.json, read the files back and compare whole
-// records.
+// helpers to write PluginConfig.json and read the files back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,18 +8,12 @@
 #include <string>
 
 #include "config/config.h"
-#include "config/default_document.h"
 #include "support/host_test.h"
 
 namespace quillmoor_test {
 
 inline std::string Golden(const std::string& name) {
   return ReadFile(std::filesystem::path(QUILLMOOR_GOLDEN_DIR) / name);
-}
-
-// Every field of the record, floats exactly, in a form gtest can print.
-inline std::string Fields(const Quillmoor::Config& config) {
-  return Quillmoor::detail::BuildDefaultDocument(config).dump();
 }
 
 // The defaults document with `patch` merged in (a null removes a key).

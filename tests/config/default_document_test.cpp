@@ -11,14 +11,13 @@
 namespace {
 
 using quillmoor_test::ConfigTest;
-using quillmoor_test::Fields;
 using quillmoor_test::Golden;
 using quillmoor_test::ReadFile;
 
 TEST_F(ConfigTest, FirstStartWritesTheDefaultsDocumentByteForByte) {
   const auto config = Quillmoor::LoadConfig();
   EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
-  EXPECT_EQ(Fields(config), Fields(Quillmoor::Config{}));
+  EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_EQ(Messages(),
             (std::vector<std::string>{
                 "[Quillmoor] PluginConfig.json not found — generated with defaults at: " +
@@ -31,7 +30,7 @@ TEST_F(ConfigTest, WrittenDefaultsReadBackAsTheDefaultConfigWithoutACorrection) 
   host().log().ClearCapture();
 
   const auto config = Quillmoor::LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Quillmoor::Config{}));
+  EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_TRUE(Messages().empty()) << Messages().front();
   EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
 }
@@ -39,7 +38,7 @@ TEST_F(ConfigTest, WrittenDefaultsReadBackAsTheDefaultConfigWithoutACorrection) 
 TEST_F(ConfigTest, MissingPluginFolderIsReportedAndNothingIsCreated) {
   std::filesystem::remove_all(PluginDir());
   const auto config = Quillmoor::LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Quillmoor::Config{}));
+  EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_EQ(MessagesAt("warning"),
             (std::vector<std::string>{"[Quillmoor] PluginConfig.json not found but could not be "
                                       "created at: " +

@@ -16,7 +16,6 @@ using Quillmoor::Config;
 using Quillmoor::LoadConfig;
 using quillmoor_test::ConfigTest;
 using quillmoor_test::DefaultsWith;
-using quillmoor_test::Fields;
 using quillmoor_test::Golden;
 using quillmoor_test::ReadFile;
 using quillmoor_test::RowName;
@@ -52,14 +51,14 @@ TEST_F(ConfigTest, EveryFieldIsReadFromItsOwnKey) {
   const std::string before = ReadFile(ConfigPath());
 
   const auto config = LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Expected([](Config& c) {
+  EXPECT_EQ(config, Expected([](Config& c) {
               c.AutoGC = {false, 30};
               c.Rcon.CommandName = "Zap ✓";
               c.GCCVars = {false, 42.5f, 7, false, 12345};
               c.PhysicsCVars = {false, 4, 60};
               c.StructureNetFreq = {false, 0.5f, 0.25f, 900};
               c.VerboseLogging = true;
-            })));
+            }));
   EXPECT_TRUE(Messages().empty()) << Messages().front();
   EXPECT_EQ(ReadFile(ConfigPath()), before);
 }
@@ -68,10 +67,10 @@ TEST_F(ConfigTest, MissingSectionsAndKeysKeepTheirDefaultsWithoutAnError) {
   WriteConfig(
       R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": 30}, "Rcon": {"CommandName": ""}})");
   const auto config = LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Expected([](Config& c) {
+  EXPECT_EQ(config, Expected([](Config& c) {
               c.AutoGC.IntervalMinutes = 30;
               c.Rcon.CommandName = "";
-            })));
+            }));
   EXPECT_TRUE(Messages().empty()) << Messages().front();
 }
 
@@ -117,7 +116,7 @@ class ConfigCorrectionTest : public ConfigTest, public ::testing::WithParamInter
 TEST_P(ConfigCorrectionTest, ValueIsReadConvertedAndClampedAsExpected) {
   WriteConfig(DefaultsWith(nlohmann::json::parse(GetParam().patch)));
   const auto config = LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Expected(GetParam().expect)));
+  EXPECT_EQ(config, Expected(GetParam().expect));
   EXPECT_EQ(MessagesAt("warning"), GetParam().warnings);
   EXPECT_TRUE(MessagesAt("error").empty()) << MessagesAt("error").front();
 }
@@ -330,12 +329,12 @@ TEST_F(ConfigTest, TypeErrorInTheMiddleKeepsWhatWasReadBeforeIt) {
   const std::string before = ReadFile(ConfigPath());
 
   const auto config = LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Expected([](Config& c) {
+  EXPECT_EQ(config, Expected([](Config& c) {
               c.AutoGC = {false, 1};
               c.Rcon.CommandName = "Gc";
               c.GCCVars.Enabled = false;
               c.GCCVars.TimeBetweenPurgingSeconds = 42.0f;
-            })));
+            }));
   // What was read is still range-checked after the error.
   EXPECT_EQ(Messages(), (Strings{
                             "[Quillmoor] Config parse error: [json.exception.type_error.302] type "
@@ -357,7 +356,7 @@ class ConfigBrokenFileTest : public ConfigTest, public ::testing::WithParamInter
 TEST_P(ConfigBrokenFileTest, ErrorIsLoggedAndTheFileIsLeftAsItIs) {
   WriteConfig(GetParam().text);
   const auto config = LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Config{}));
+  EXPECT_EQ(config, Config{});
   EXPECT_EQ(Messages(),
             Strings{std::string("[Quillmoor] Config parse error: ") + GetParam().error});
   EXPECT_EQ(ReadFile(ConfigPath()), GetParam().text);
@@ -398,7 +397,7 @@ TEST_F(ConfigTest, TextThatIsNotJsonIsAParseErrorAndTheFileIsLeftAsItIs) {
     host().log().ClearCapture();
     WriteConfig(text);
     const auto config = LoadConfig();
-    EXPECT_EQ(Fields(config), Fields(Config{}));
+    EXPECT_EQ(config, Config{});
     const auto m = Messages();
     ASSERT_EQ(m.size(), 1u);
     EXPECT_TRUE(
@@ -427,7 +426,7 @@ TEST_P(ConfigOutdatedFileTest, IsKeptAsBackupAndReplacedWithTheDefaults) {
   const std::string old = ReadFile(ConfigPath());
 
   const auto config = LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Config{}));
+  EXPECT_EQ(config, Config{});
   EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
   EXPECT_EQ(ReadFile(BackupPath()), old);
   EXPECT_EQ(Messages(),
@@ -466,7 +465,7 @@ TEST_F(ConfigTest, OutdatedFileThatCannotBeBackedUpIsLeftInPlace) {
   WriteConfig(R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
 
   const auto config = LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Config{}));
+  EXPECT_EQ(config, Config{});
   EXPECT_EQ(ReadFile(ConfigPath()), R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
   EXPECT_EQ(ReadFile(BackupPath() / "kept"), "x");
   EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
@@ -503,7 +502,7 @@ TEST_P(ConfigUnreadableFileTest, IsReportedAndNotOverwritten) {
   const auto kind = std::filesystem::symlink_status(ConfigPath()).type();
 
   const auto config = LoadConfig();
-  EXPECT_EQ(Fields(config), Fields(Config{}));
+  EXPECT_EQ(config, Config{});
   EXPECT_EQ(Messages(),
             (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " +
                      ConfigPath().string() + ". Using defaults; the file is left unchanged."}));
