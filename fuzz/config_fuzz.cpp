@@ -1,6 +1,7 @@
-// Arbitrary bytes as PluginConfig.json, loaded against a devhost: LoadConfig
-// must return an in-range record, and the file must afterwards hold either
-// the bytes it was given or, when replaced, exactly the defaults document.
+// Arbitrary bytes as PluginConfig.json, loaded from a temporary plugin
+// folder without a host: LoadConfig must return an in-range record, and the file must afterwards
+// hold either the bytes it was given or, when replaced, exactly the defaults document.
+#include <spdlog/logger.h>
 #include <stdlib.h>
 
 #include <cstddef>
@@ -8,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -18,11 +18,11 @@
 #include "config/default_document.h"
 #include "config/loader.h"
 #include "config/settings.h"
-#include "devhost/host.h"
 
 namespace {
 
-// One devhost for the whole run, in a server directory removed at exit.
+// One plugin folder for the whole run, removed at exit. The host log channel
+// keeps its start-up logger, silenced: no host is needed.
 class Harness {
  public:
   Harness() {
@@ -30,35 +30,26 @@ class Harness {
     if (mkdtemp(tmpl.data()) == nullptr) {
       std::abort();
     }
-    server_dir_ = tmpl;
-    const auto folder = server_dir_ / "ArkApi/Plugins/Quillmoor";
-    std::filesystem::create_directories(folder);
-    config_path_ = folder / "PluginConfig.json";
+    folder_ = tmpl;
+    config_path_ = folder_ / "PluginConfig.json";
     defaults_text_ = Quillmoor::BuildDefaultDocument(Quillmoor::Config{}).dump(2);
-    devhost::HostOptions options;
-    options.server_dir = server_dir_;
-    options.engine.structures = 0;
-    options.engine.object_churn = 0;
-    host_ = std::make_unique<devhost::Host>(options);
-    Quillmoor::CreateHostLogger();
+    Quillmoor::Log().set_level(spdlog::level::off);
   }
   Harness(const Harness&) = delete;
   Harness& operator=(const Harness&) = delete;
   ~Harness() {
-    host_.reset();
     std::error_code ec;
-    std::filesystem::remove_all(server_dir_, ec);
+    std::filesystem::remove_all(folder_, ec);
   }
 
   const std::filesystem::path& config_path() const { return config_path_; }
   const std::string& defaults_text() const { return defaults_text_; }
-  devhost::Host& host() { return *host_; }
+  const std::filesystem::path& folder() const { return folder_; }
 
  private:
-  std::filesystem::path server_dir_;
+  std::filesystem::path folder_;
   std::filesystem::path config_path_;
   std::string defaults_text_;
-  std::unique_ptr<devhost::Host> host_;
 };
 
 Harness& TheHarness() {
@@ -89,9 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream out(h.config_path(), std::ios::binary | std::ios::trunc);
     out << input;
   }
-  h.host().log().ClearCapture();  // the capture would grow without end
-
-  const Quillmoor::Config c = Quillmoor::LoadConfig();
+  const Quillmoor::Config c = Quillmoor::LoadConfig(h.folder().string());
 
   Quillmoor::ForEachSetting([&](const auto& setting) {
     if constexpr (std::remove_cvref_t<decltype(setting)>::kHasRange) {

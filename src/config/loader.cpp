@@ -13,7 +13,6 @@
 #include "config/document_files.h"
 #include "config/settings.h"
 #include "config/typed_read.h"
-#include "plugin/folder.h"
 
 namespace Quillmoor {
 namespace {
@@ -99,9 +98,8 @@ bool KeepBackup(const std::string& path) {
 
 }  // namespace
 
-Config LoadConfig() {
+Config LoadConfig(const std::string& folder) {
   Config config;
-  const std::string folder = PluginFolder();
   const std::string path = folder + "/PluginConfig.json";
   const json defaults = BuildDefaultDocument(config);
 

@@ -10,11 +10,12 @@
 
 namespace Quillmoor {
 
-// Reads the configuration from "<server dir>/ArkApi/Plugins/Quillmoor".
+// Reads the configuration from `folder` + "/PluginConfig.json"; `folder` is
+// the plugin folder, without a trailing separator. Needs no host.
 // Never reports a bad file to its caller: every problem is logged and the
 // affected settings keep their defaults; the guide is written on every path.
-// Throws only what escapes outside the read (a failing host, memory).
-Config LoadConfig();
+// Throws only what escapes outside the read (memory).
+Config LoadConfig(const std::string& folder);
 
 // Sets `field` to the nearer bound if it lies outside [low, high], with one
 // warning naming `name`.

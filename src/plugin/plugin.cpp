@@ -1,6 +1,7 @@
 // The plugin's two exports: start-up and shut-down in their fixed order, each
 // inside one guard, so that no exception reaches the host.
 #include <spdlog/logger.h>
+#include <string>
 
 #include "common/guard.h"
 #include "common/log.h"
@@ -22,8 +23,9 @@ QUILLMOOR_EXPORT void Plugin_Init() {
   using namespace Quillmoor;
   Guarded("Plugin_Init", [] {
     CreateHostLogger();
-    g_config = LoadConfig();
-    StatsLogger::Init(PluginFolder());
+    const std::string folder = PluginFolder();
+    g_config = LoadConfig(folder);
+    StatsLogger::Init(folder);
     GCManager::Init(g_config);
     StructureManager::Init(g_config);
     Rcon::RegisterCommands(g_config.Rcon.CommandName);

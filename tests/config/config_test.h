@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "config/loader.h"
 #include "support/host_test.h"
 
 namespace quillmoor_test {
@@ -35,6 +36,7 @@ class ConfigTest : public HostTest {
   std::filesystem::path BackupPath() const { return PluginDir() / "PluginConfig.json.bak"; }
   std::filesystem::path GuidePath() const { return PluginDir() / "PluginConfig.guide.json"; }
   void WriteConfig(const std::string& text) { WriteFile(ConfigPath(), text); }
+  Quillmoor::Config Load() const { return Quillmoor::LoadConfig(PluginDir().string()); }
 };
 
 }  // namespace quillmoor_test

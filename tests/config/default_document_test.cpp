@@ -15,7 +15,7 @@ using quillmoor_test::Golden;
 using quillmoor_test::ReadFile;
 
 TEST_F(ConfigTest, FirstStartWritesTheDefaultsDocumentByteForByte) {
-  const auto config = Quillmoor::LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
   EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_EQ(Messages(),
@@ -26,10 +26,10 @@ TEST_F(ConfigTest, FirstStartWritesTheDefaultsDocumentByteForByte) {
 }
 
 TEST_F(ConfigTest, WrittenDefaultsReadBackAsTheDefaultConfigWithoutACorrection) {
-  Quillmoor::LoadConfig();
+  Load();
   host().log().ClearCapture();
 
-  const auto config = Quillmoor::LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_TRUE(Messages().empty()) << Messages().front();
   EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
@@ -37,7 +37,7 @@ TEST_F(ConfigTest, WrittenDefaultsReadBackAsTheDefaultConfigWithoutACorrection) 
 
 TEST_F(ConfigTest, MissingPluginFolderIsReportedAndNothingIsCreated) {
   std::filesystem::remove_all(PluginDir());
-  const auto config = Quillmoor::LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_EQ(MessagesAt("warning"),
             (std::vector<std::string>{"[Quillmoor] PluginConfig.json not found but could not be "

@@ -28,7 +28,7 @@ TEST_P(ConfigGuideTest, GuideIsRewrittenWithTheBuiltInDefaults) {
   // An operator's edit, longer than the guide: it must be truncated away.
   WriteFile(GuidePath(), std::string(20000, 'x'));
   GetParam().prepare(ConfigPath());
-  Quillmoor::LoadConfig();
+  Load();
   EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
 }
 
@@ -54,7 +54,7 @@ TEST_F(ConfigTest, GuideThatCannotBeOpenedIsLeftAloneSilently) {
   std::filesystem::create_directory(GuidePath());
   WriteFile(GuidePath() / "kept", "operator's");
 
-  Quillmoor::LoadConfig();
+  Load();
   EXPECT_TRUE(std::filesystem::is_directory(GuidePath()));
   EXPECT_EQ(ReadFile(GuidePath() / "kept"), "operator's");
   EXPECT_TRUE(MessagesAt("warning").empty());

@@ -13,7 +13,6 @@
 namespace {
 
 using Quillmoor::Config;
-using Quillmoor::LoadConfig;
 using quillmoor_test::ConfigTest;
 using quillmoor_test::DefaultsWith;
 using quillmoor_test::Golden;
@@ -50,7 +49,7 @@ TEST_F(ConfigTest, EveryFieldIsReadFromItsOwnKey) {
   })");
   const std::string before = ReadFile(ConfigPath());
 
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Expected([](Config& c) {
               c.AutoGC = {false, 30};
               c.Rcon.CommandName = "Zap ✓";
@@ -66,7 +65,7 @@ TEST_F(ConfigTest, EveryFieldIsReadFromItsOwnKey) {
 TEST_F(ConfigTest, MissingSectionsAndKeysKeepTheirDefaultsWithoutAnError) {
   WriteConfig(
       R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": 30}, "Rcon": {"CommandName": ""}})");
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Expected([](Config& c) {
               c.AutoGC.IntervalMinutes = 30;
               c.Rcon.CommandName = "";
@@ -76,14 +75,14 @@ TEST_F(ConfigTest, MissingSectionsAndKeysKeepTheirDefaultsWithoutAnError) {
 
 TEST_F(ConfigTest, TextAfterTheClosingBraceIsIgnored) {
   WriteConfig(DefaultsWith({{"AutoGC", {{"IntervalMinutes", 30}}}}) + "\n}} not json {\"x\":");
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config.AutoGC.IntervalMinutes, 30);
   EXPECT_TRUE(Messages().empty()) << Messages().front();
 }
 
 TEST_F(ConfigTest, FractionalVersionIsCutToTheCurrentOneAndTheFileIsRead) {
   WriteConfig(DefaultsWith({{"ConfigVersion", 3.9}, {"AutoGC", {{"IntervalMinutes", 30}}}}));
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config.AutoGC.IntervalMinutes, 30);
   EXPECT_TRUE(Messages().empty()) << Messages().front();
 }
@@ -92,9 +91,9 @@ TEST_F(ConfigTest, FractionalVersionIsCutToTheCurrentOneAndTheFileIsRead) {
 
 TEST_F(ConfigTest, OutOfRangeIntervalIsClampedToTheNearerBoundWithOneWarning) {
   WriteConfig(DefaultsWith({{"AutoGC", {{"IntervalMinutes", 0}}}}));
-  EXPECT_EQ(LoadConfig().AutoGC.IntervalMinutes, 1);
+  EXPECT_EQ(Load().AutoGC.IntervalMinutes, 1);
   WriteConfig(DefaultsWith({{"AutoGC", {{"IntervalMinutes", 500}}}}));
-  EXPECT_EQ(LoadConfig().AutoGC.IntervalMinutes, 120);
+  EXPECT_EQ(Load().AutoGC.IntervalMinutes, 120);
   EXPECT_EQ(Messages(),
             (Strings{
                 "[Quillmoor] Config: 'AutoGC.IntervalMinutes' value 0 is out of range [1, 120], "
@@ -115,7 +114,7 @@ class ConfigCorrectionTest : public ConfigTest, public ::testing::WithParamInter
 
 TEST_P(ConfigCorrectionTest, ValueIsReadConvertedAndClampedAsExpected) {
   WriteConfig(DefaultsWith(nlohmann::json::parse(GetParam().patch)));
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Expected(GetParam().expect));
   EXPECT_EQ(MessagesAt("warning"), GetParam().warnings);
   EXPECT_TRUE(MessagesAt("error").empty()) << MessagesAt("error").front();
@@ -328,7 +327,7 @@ TEST_F(ConfigTest, TypeErrorInTheMiddleKeepsWhatWasReadBeforeIt) {
   })");
   const std::string before = ReadFile(ConfigPath());
 
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Expected([](Config& c) {
               c.AutoGC = {false, 1};
               c.Rcon.CommandName = "Gc";
@@ -355,7 +354,7 @@ class ConfigBrokenFileTest : public ConfigTest, public ::testing::WithParamInter
 
 TEST_P(ConfigBrokenFileTest, ErrorIsLoggedAndTheFileIsLeftAsItIs) {
   WriteConfig(GetParam().text);
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Config{});
   EXPECT_EQ(Messages(),
             Strings{std::string("[Quillmoor] Config parse error: ") + GetParam().error});
@@ -396,7 +395,7 @@ TEST_F(ConfigTest, TextThatIsNotJsonIsAParseErrorAndTheFileIsLeftAsItIs) {
     SCOPED_TRACE(text);
     host().log().ClearCapture();
     WriteConfig(text);
-    const auto config = LoadConfig();
+    const auto config = Load();
     EXPECT_EQ(config, Config{});
     const auto m = Messages();
     ASSERT_EQ(m.size(), 1u);
@@ -425,7 +424,7 @@ TEST_P(ConfigOutdatedFileTest, IsKeptAsBackupAndReplacedWithTheDefaults) {
       GetParam().version + "}")));
   const std::string old = ReadFile(ConfigPath());
 
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Config{});
   EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
   EXPECT_EQ(ReadFile(BackupPath()), old);
@@ -453,7 +452,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConfigTest, BackupOfAnOutdatedFileReplacesAnOlderBackup) {
   WriteFile(BackupPath(), "an older backup");
   WriteConfig(R"({"ConfigVersion": 2})");
-  LoadConfig();
+  Load();
   EXPECT_EQ(ReadFile(BackupPath()), R"({"ConfigVersion": 2})");
   EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
 }
@@ -464,7 +463,7 @@ TEST_F(ConfigTest, OutdatedFileThatCannotBeBackedUpIsLeftInPlace) {
   WriteFile(BackupPath() / "kept", "x");
   WriteConfig(R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
 
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Config{});
   EXPECT_EQ(ReadFile(ConfigPath()), R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
   EXPECT_EQ(ReadFile(BackupPath() / "kept"), "x");
@@ -501,7 +500,7 @@ TEST_P(ConfigUnreadableFileTest, IsReportedAndNotOverwritten) {
   GetParam().make(ConfigPath());
   const auto kind = std::filesystem::symlink_status(ConfigPath()).type();
 
-  const auto config = LoadConfig();
+  const auto config = Load();
   EXPECT_EQ(config, Config{});
   EXPECT_EQ(Messages(),
             (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " +
