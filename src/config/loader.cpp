@@ -1,73 +1,48 @@
 #include "config/loader.h"
 
+#include <fmt/format.h>
 #include <spdlog/logger.h>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <system_error>
-#include <type_traits>
-#include <utility>
+#include <variant>
 
 #include "common/log.h"
 #include "config/default_document.h"
 #include "config/document_files.h"
-#include "config/settings.h"
-#include "config/typed_read.h"
+#include "config/reading.h"
 
 namespace Quillmoor {
 namespace {
 
-using detail::ReadSetting;
 using nlohmann::json;
 
-// The section that holds `setting`, or nullptr when it is to be skipped.
-// REQUIRES: `doc` is an object (the version read has checked that).
-template <typename S>
-const json* SectionOf(const json& doc, const S& setting) {
-  if (setting.section.empty()) {
-    return &doc;
+std::string Shown(const SettingNumber& number) {
+  if (const float* value = std::get_if<float>(&number)) {
+    return fmt::format("{:g}", static_cast<double>(*value));
   }
-  static const json kAbsent;
-  const auto it = doc.find(setting.section);
-  if (it != doc.end()) {
-    return &*it;
+  return fmt::format("{}", std::get<std::int32_t>(number));
+}
+
+// The lines for a file that was read (not outdated), in the order decided.
+void Report(const ConfigReading& reading) {
+  if (reading.error) {
+    Log().error("[Quillmoor] Config parse error: {}", reading.error->message);
   }
-  // Without a presence test an absent section reads as null, so the read
-  // fails as value() on null does.
-  return FindSection(setting.section)->lookup == Lookup::kWithoutPresenceTest ? &kAbsent : nullptr;
-}
-
-// Each value goes into its field as soon as it is read, so a type error
-// leaves everything before it read and everything after it at its default.
-void ReadSettings(const json& doc, Config& config) {
-  ForEachSetting([&](const auto& setting) {
-    if (const json* section = SectionOf(doc, setting)) {
-      ReadSetting(*section, setting.key, setting.field(config));
-    }
-  });
-}
-
-template <typename T>
-void Clamp(T& field, const Range<T>& range, const std::string& name) {
-  ClampSetting(field, range.low, range.high, name);
-}
-
-// Applied whatever the sections' Enabled flags say, so that the whole record
-// is in range, not only the parts in use.
-void CheckRanges(Config& config) {
-  ForEachSetting([&](const auto& setting) {
-    if constexpr (std::remove_cvref_t<decltype(setting)>::kHasRange) {
-      Clamp(setting.field(config), setting.range, setting.KeyPath());
-    }
-  });
-
-  auto& freq = config.StructureNetFreq;
-  if (freq.MinNetUpdateFreq > freq.NetUpdateFreq) {
+  for (const Clamp& clamp : reading.clamps) {
+    Log().warn("[Quillmoor] Config: '{}' value {} is out of range [{}, {}], clamped.",
+               clamp.key_path, Shown(clamp.found), Shown(clamp.low), Shown(clamp.high));
+  }
+  if (reading.swap) {
     Log().warn(
         "[Quillmoor] Config: 'StructureNetFreq.MinNetUpdateFreq' ({:g}) > 'NetUpdateFreq' ({:g}), "
         "swapped.",
-        static_cast<double>(freq.MinNetUpdateFreq), static_cast<double>(freq.NetUpdateFreq));
-    std::swap(freq.MinNetUpdateFreq, freq.NetUpdateFreq);
+        static_cast<double>(reading.swap->min_before),
+        static_cast<double>(reading.swap->net_before));
   }
 }
 
@@ -99,9 +74,8 @@ bool KeepBackup(const std::string& path) {
 }  // namespace
 
 Config LoadConfig(const std::string& folder) {
-  Config config;
   const std::string path = folder + "/PluginConfig.json";
-  const json defaults = BuildDefaultDocument(config);
+  const json defaults = BuildDefaultDocument(Config{});
 
   std::ifstream in(path);
   // A directory opens for reading here and only fails on the first read.
@@ -116,55 +90,25 @@ Config LoadConfig(const std::string& folder) {
           path);
     }
     WriteConfigGuide(folder);
-    return config;
+    return Config{};
   }
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  in.close();
 
-  try {
-    json doc;
-    in >> doc;  // the first complete value; whatever follows it is ignored
-    in.close();
-
-    std::int32_t version = 0;
-    ReadSetting(doc, "ConfigVersion", version);
-    if (version != kConfigVersion) {
-      Log().warn(
-          "[Quillmoor] PluginConfig.json version mismatch (found: {}, expected: {}) — "
-          "regenerating with new defaults.",
-          version, kConfigVersion);
-      if (KeepBackup(path)) {
-        WriteDefaultConfig(path, defaults, "outdated, replaced");
-      }
-      WriteConfigGuide(folder);
-      return config;
+  const ConfigReading reading = ReadConfig(text);
+  if (reading.version && reading.version->mismatch) {
+    Log().warn(
+        "[Quillmoor] PluginConfig.json version mismatch (found: {}, expected: {}) — "
+        "regenerating with new defaults.",
+        reading.version->found, kConfigVersion);
+    if (KeepBackup(path)) {
+      WriteDefaultConfig(path, defaults, "outdated, replaced");
     }
-
-    ReadSettings(doc, config);
-  } catch (const std::exception& e) {
-    Log().error("[Quillmoor] Config parse error: {}", e.what());
+  } else {
+    Report(reading);
   }
-
-  CheckRanges(config);
   WriteConfigGuide(folder);
-  return config;
-}
-
-void ClampSetting(std::int32_t& field, std::int32_t low, std::int32_t high,
-                  const std::string& name) {
-  if (low <= field && field <= high) {
-    return;
-  }
-  Log().warn("[Quillmoor] Config: '{}' value {} is out of range [{}, {}], clamped.", name, field,
-             low, high);
-  field = field < low ? low : high;
-}
-
-void ClampSetting(float& field, float low, float high, const std::string& name) {
-  if (low <= field && field <= high) {
-    return;
-  }
-  Log().warn("[Quillmoor] Config: '{}' value {:g} is out of range [{:g}, {:g}], clamped.", name,
-             static_cast<double>(field), static_cast<double>(low), static_cast<double>(high));
-  field = field < low ? low : high;
+  return reading.config;
 }
 
 }  // namespace Quillmoor

@@ -1,9 +1,9 @@
-// Loading of PluginConfig.json into a Config: creation of a missing file,
-// regeneration of an outdated one, typed reads with defaults, range checks.
-// Runs on the thread that loads the plugin, before any callback exists.
+// Loading of PluginConfig.json into a Config, with the effects: creation of a
+// missing file, backup and regeneration of an outdated one, the guide, and
+// the host log lines for every decision of ReadConfig (reading.h). Runs on
+// the thread that loads the plugin, before any callback exists.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "config/config.h"
@@ -16,11 +16,5 @@ namespace Quillmoor {
 // affected settings keep their defaults; the guide is written on every path.
 // Throws only what escapes outside the read (memory).
 Config LoadConfig(const std::string& folder);
-
-// Sets `field` to the nearer bound if it lies outside [low, high], with one
-// warning naming `name`.
-void ClampSetting(std::int32_t& field, std::int32_t low, std::int32_t high,
-                  const std::string& name);
-void ClampSetting(float& field, float low, float high, const std::string& name);
 
 }  // namespace Quillmoor

@@ -1,0 +1,155 @@
+// ReadConfig on its own, linked without host, logger or the rest of the
+// plugin, as an operator tool links it: the decisions it returns for files
+// that stop early, are outdated, or need correcting.
+#include <gtest/gtest.h>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "config/reading.h"
+
+namespace Quillmoor {
+
+void PrintTo(const SettingNumber& number, std::ostream* out) {
+  std::visit([&](auto value) { *out << value; }, number);
+}
+
+void PrintTo(const Clamp& clamp, std::ostream* out) {
+  *out << clamp.key_path << ": ";
+  PrintTo(clamp.found, out);
+  *out << " -> ";
+  PrintTo(clamp.used, out);
+}
+
+}  // namespace Quillmoor
+
+namespace {
+
+using Quillmoor::Clamp;
+using Quillmoor::Config;
+using Quillmoor::FrequencySwap;
+using Quillmoor::ReadConfig;
+using Quillmoor::VersionCheck;
+
+struct Case {
+  const char* name;
+  const char* text;
+  std::optional<VersionCheck> version;
+  const char* error_at;      // nullptr: no error
+  const char* error_prefix;  // the start of the library's message
+  std::function<void(Config&)> expect;
+  std::vector<Clamp> clamps = {};
+  std::optional<FrequencySwap> swap = std::nullopt;
+};
+
+class ReadConfigTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ReadConfigTest, DecisionsAndRecordAreAsExpected) {
+  const Case& c = GetParam();
+  const auto reading = ReadConfig(c.text);
+
+  EXPECT_EQ(reading.version, c.version);
+  if (c.error_at == nullptr) {
+    EXPECT_FALSE(reading.error) << reading.error->message;
+  } else {
+    ASSERT_TRUE(reading.error);
+    EXPECT_EQ(reading.error->key_path, c.error_at);
+    EXPECT_TRUE(reading.error->message.starts_with(c.error_prefix)) << reading.error->message;
+  }
+  Config expected;
+  c.expect(expected);
+  EXPECT_EQ(reading.config, expected);
+  EXPECT_EQ(reading.clamps, c.clamps);
+  EXPECT_EQ(reading.swap, c.swap);
+}
+
+const auto kNothing = [](Config&) {};
+constexpr VersionCheck kCurrent{3, false};
+constexpr const char* kTypeError = "[json.exception.type_error.302] type must be";
+constexpr const char* kNotAnObject = "[json.exception.type_error.306] cannot use value() with";
+
+INSTANTIATE_TEST_SUITE_P(
+    WhereTheReadStops, ReadConfigTest,
+    ::testing::Values(
+        Case{"NotJson", "{\"AutoGC\": ", std::nullopt, "", "[json.exception.parse_error.101]",
+             kNothing},
+        Case{"Empty", "", std::nullopt, "", "[json.exception.parse_error.101]", kNothing},
+        Case{"TopLevelArray", "[3]", std::nullopt, "ConfigVersion", kNotAnObject, kNothing},
+        Case{"VersionAsString", R"({"ConfigVersion": "3"})", std::nullopt, "ConfigVersion",
+             kTypeError, kNothing},
+        // AutoGC and Rcon are looked up without a presence test.
+        Case{"NoAutoGC", R"({"ConfigVersion": 3})", kCurrent, "AutoGC.Enabled", kNotAnObject,
+             kNothing},
+        Case{"NoRcon", R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": 30}})", kCurrent,
+             "Rcon.CommandName", kNotAnObject, [](Config& c) { c.AutoGC.IntervalMinutes = 30; }},
+        Case{"OptionalSectionNotAnObject",
+             R"({"ConfigVersion": 3, "AutoGC": {}, "Rcon": {}, "PhysicsCVars": 7})", kCurrent,
+             "PhysicsCVars.Enabled", kNotAnObject, kNothing},
+        // What was read before the error is kept and still range-checked.
+        Case{"WrongTypeInTheMiddle",
+             R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": 0}, "Rcon": {},
+                 "GCCVars": {"TimeBetweenPurgingSeconds": 42, "NumRetriesBeforeForcingGC": "7"}})",
+             kCurrent,
+             "GCCVars.NumRetriesBeforeForcingGC",
+             kTypeError,
+             [](Config& c) {
+               c.AutoGC.IntervalMinutes = 1;
+               c.GCCVars.TimeBetweenPurgingSeconds = 42.0f;
+             },
+             {Clamp{"AutoGC.IntervalMinutes", 0, 1, 120, 1}}},
+        Case{"LastSettingWrong",
+             R"({"ConfigVersion": 3, "AutoGC": {}, "Rcon": {}, "VerboseLogging": 1})", kCurrent,
+             "VerboseLogging", kTypeError, kNothing}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, ReadConfigTest,
+    ::testing::Values(
+        // Outdated: nothing else is read or checked, whatever the file holds.
+        Case{"Outdated", R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 0}, "Rcon": 5})",
+             VersionCheck{2, true}, nullptr, nullptr, kNothing},
+        Case{"Absent", R"({"AutoGC": {}, "Rcon": {}})", VersionCheck{0, true}, nullptr, nullptr,
+             kNothing},
+        Case{"FractionCutToCurrent", R"({"ConfigVersion": 3.9, "AutoGC": {}, "Rcon": {}})",
+             kCurrent, nullptr, nullptr, kNothing}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Corrections, ReadConfigTest,
+    ::testing::Values(
+        Case{"IntegerBelowAndAbove",
+             R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": -5}, "Rcon": {},
+                 "StructureNetFreq": {"CheckIntervalSeconds": 3601}})",
+             kCurrent,
+             nullptr,
+             nullptr,
+             [](Config& c) {
+               c.AutoGC.IntervalMinutes = 1;
+               c.StructureNetFreq.CheckIntervalSeconds = 3600;
+             },
+             {Clamp{"AutoGC.IntervalMinutes", -5, 1, 120, 1},
+              Clamp{"StructureNetFreq.CheckIntervalSeconds", 3601, 60, 3600, 3600}}},
+        // The found value is the field's own, after saturation to the float.
+        Case{"FloatClampedThenSwapped",
+             R"({"ConfigVersion": 3, "AutoGC": {}, "Rcon": {},
+                 "StructureNetFreq": {"NetUpdateFreq": -1e300}})",
+             kCurrent,
+             nullptr,
+             nullptr,
+             [](Config& c) {
+               c.StructureNetFreq.NetUpdateFreq = 0.1f;
+               c.StructureNetFreq.MinNetUpdateFreq = 0.05f;
+             },
+             {Clamp{"StructureNetFreq.NetUpdateFreq", std::numeric_limits<float>::lowest(), 0.05f,
+                    10.0f, 0.05f}},
+             FrequencySwap{0.1f, 0.05f}},
+        Case{"InRangeFileDecidesNothing",
+             R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": 120}, "Rcon": {}})", kCurrent,
+             nullptr, nullptr, [](Config& c) { c.AutoGC.IntervalMinutes = 120; }}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
