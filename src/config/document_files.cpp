@@ -1,34 +1,60 @@
 #include "config/document_files.h"
 
 #include <spdlog/logger.h>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <system_error>
 
-#include "config/guide.h"
 #include "common/log.h"
+#include "config/guide.h"
 
 namespace Quillmoor {
+namespace {
+
+// Returns whether `path` now holds `text`; on failure it holds what it held.
+bool WriteWhole(const std::string& path, const std::string& text) {
+  const std::string temp = path + ".tmp";
+  std::error_code ec;
+  // A leftover of a crash, or a link planted there: removed, not followed.
+  std::filesystem::remove(temp, ec);
+  bool written = false;
+  {
+    std::ofstream out(temp, std::ios::out | std::ios::trunc);
+    if (out.is_open()) {
+      out << text;
+      out.flush();
+      out.close();  // a failing close sets failbit too
+      written = !out.fail();
+    }
+  }
+  // rename replaces an existing file atomically on POSIX; on Windows,
+  // libstdc++ implements it with MoveFileExW and MOVEFILE_REPLACE_EXISTING,
+  // so an existing target is replaced there as well.
+  if (written) {
+    std::filesystem::rename(temp, path, ec);
+    written = !ec;
+  }
+  if (!written) {
+    std::filesystem::remove(temp, ec);
+  }
+  return written;
+}
+
+}  // namespace
 
 void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
                         const std::string& reason) {
-  std::ofstream out(path, std::ios::out | std::ios::trunc);
-  if (!out) {
+  if (!WriteWhole(path, document.dump(2))) {
     Log().warn("[Quillmoor] PluginConfig.json {} but could not be created at: {}. Using defaults.",
                reason, path);
     return;
   }
-  out << document.dump(2);
-  out.close();
   Log().info("[Quillmoor] PluginConfig.json {} — generated with defaults at: {}", reason, path);
 }
 
 void WriteConfigGuide(const std::string& folder) {
-  const std::string text = BuildGuideDocument().dump(2);
-  std::ofstream out(folder + "/PluginConfig.guide.json", std::ios::out | std::ios::trunc);
-  if (!out) {
-    return;
-  }
-  out << text;
+  WriteWhole(folder + "/PluginConfig.guide.json", BuildGuideDocument().dump(2));
 }
 
 }  // namespace Quillmoor

@@ -8,17 +8,21 @@
 
 namespace Quillmoor {
 
-// Writes `document` to `path` (created or truncated, text mode) and logs the
-// outcome with `reason` ("not found", "outdated, replaced"). The folder is not
-// created: if it is missing, a warning is logged and nothing is written. Only
-// a failing open is noticed; a failure while writing is not.
+// Both writers put the text into `path` + ".tmp" in the same folder (text
+// mode, so CR LF on Windows), flush and close it with the result checked,
+// and only then rename it over `path`. A full disk or any other failure
+// leaves `path` as it was and removes the temporary file; a link at `path` is
+// replaced, never written through. The folder is never created.
+
+// Writes `document` to `path` and logs the outcome with `reason` ("not
+// found", "outdated, replaced"): the success line, or the warning that it
+// could not be created.
 void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
                         const std::string& reason);
 
 // Writes the guide to `folder` + "/PluginConfig.guide.json" (no trailing
-// separator on `folder`), replacing the file. A file that cannot be opened is
-// skipped without a word; nothing else is reported either. Throws only when
-// memory runs out.
+// separator on `folder`). A failure is silent. Throws only when memory runs
+// out.
 void WriteConfigGuide(const std::string& folder);
 
 }  // namespace Quillmoor

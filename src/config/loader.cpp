@@ -4,14 +4,13 @@
 #include <spdlog/logger.h>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <system_error>
 #include <variant>
 
 #include "common/log.h"
+#include "config/config_file.h"
 #include "config/default_document.h"
 #include "config/document_files.h"
 #include "config/reading.h"
@@ -46,64 +45,89 @@ void Report(const ConfigReading& reading) {
   }
 }
 
-// Only an absent file may be created. One that is there but cannot be read
-// (locked by an editor, a directory, a broken link) is the operator's and
-// must survive; so must the case where we cannot even tell.
-bool IsAbsent(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found;
+// The first name of PluginConfig.json.bak, PluginConfig.json.1.bak,
+// PluginConfig.json.2.bak ... that nothing has: an older backup is never
+// replaced. Only a name known to be taken is passed over; if that cannot be
+// told, the rename reports it.
+std::string FreeBackupName(const std::string& path) {
+  for (unsigned n = 0;; ++n) {
+    std::string name = n == 0 ? path + ".bak" : path + "." + std::to_string(n) + ".bak";
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(name, ec))) {
+      return name;
+    }
+  }
 }
 
-// Moves an outdated file out of the way before it is replaced, so that the
-// operator's values are not lost with it. Returns whether `path` is free.
-bool KeepBackup(const std::string& path) {
-  const std::string backup = path + ".bak";
+// Keeps an outdated file under a free backup name and replaces it with the
+// defaults, or, if it cannot be kept, leaves it as it is: its values are
+// never lost. The warning says which of the two happens.
+void ReplaceOutdated(const std::string& path, const json& defaults, std::int32_t found) {
+  const std::string backup = FreeBackupName(path);
   std::error_code ec;
-  std::filesystem::rename(path, backup, ec);  // replaces an older backup
+  // Checked and moved in two steps: a backup created by someone else in
+  // between would be replaced (rename replaces on every platform).
+  std::filesystem::rename(path, backup, ec);
   if (ec) {
+    Log().warn(
+        "[Quillmoor] PluginConfig.json version mismatch (found: {}, expected: {}) — keeping it "
+        "unchanged and using the defaults.",
+        found, kConfigVersion);
     Log().error(
         "[Quillmoor] PluginConfig.json could not be kept as {} ({}); the outdated file is left "
         "unchanged and the defaults are used.",
         backup, ec.message());
-    return false;
+    return;
   }
+  Log().warn(
+      "[Quillmoor] PluginConfig.json version mismatch (found: {}, expected: {}) — regenerating "
+      "with new defaults.",
+      found, kConfigVersion);
   Log().info("[Quillmoor] Outdated PluginConfig.json kept as: {}", backup);
-  return true;
+  WriteDefaultConfig(path, defaults, "outdated, replaced");
 }
 
 }  // namespace
 
 Config LoadConfig(const std::string& folder) {
+  using State = ConfigFileText::State;
   const std::string path = folder + "/PluginConfig.json";
   const json defaults = BuildDefaultDocument(Config{});
 
-  std::ifstream in(path);
-  // A directory opens for reading here and only fails on the first read.
-  std::error_code ec;
-  if (!in.is_open() || std::filesystem::is_directory(path, ec)) {
-    if (IsAbsent(path)) {
+  const ConfigFileText file = ReadConfigFile(path);
+  switch (file.state) {
+    case State::kRead:
+      break;
+    case State::kAbsent:
       WriteDefaultConfig(path, defaults, "not found");
-    } else {
+      break;
+    case State::kUnknown:
+      Log().error(
+          "[Quillmoor] PluginConfig.json cannot be read, and whether it exists cannot be told: "
+          "{} ({}). Using defaults; the file is left unchanged.",
+          path, file.error);
+      break;
+    case State::kUnreadable:
       Log().error(
           "[Quillmoor] PluginConfig.json exists but cannot be read: {}. Using defaults; the file "
           "is left unchanged.",
           path);
-    }
+      break;
+    case State::kTooLarge:
+      Log().error(
+          "[Quillmoor] PluginConfig.json exists but cannot be read: {} is larger than 1 MiB. "
+          "Using defaults; the file is left unchanged.",
+          path);
+      break;
+  }
+  if (file.state != State::kRead) {
     WriteConfigGuide(folder);
     return Config{};
   }
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  in.close();
 
-  const ConfigReading reading = ReadConfig(text);
+  const ConfigReading reading = ReadConfig(file.text);
   if (reading.version && reading.version->mismatch) {
-    Log().warn(
-        "[Quillmoor] PluginConfig.json version mismatch (found: {}, expected: {}) — "
-        "regenerating with new defaults.",
-        reading.version->found, kConfigVersion);
-    if (KeepBackup(path)) {
-      WriteDefaultConfig(path, defaults, "outdated, replaced");
-    }
+    ReplaceOutdated(path, defaults, reading.version->found);
   } else {
     Report(reading);
   }

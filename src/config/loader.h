@@ -14,6 +14,10 @@ namespace Quillmoor {
 // the plugin folder, without a trailing separator. Needs no host.
 // Never reports a bad file to its caller: every problem is logged and the
 // affected settings keep their defaults; the guide is written on every path.
+// The operator's file is written only when absent (created) or outdated
+// (kept under the first free backup name, then regenerated); an outdated
+// file that cannot be kept stays as it is. Anything at the name that is not
+// a regular file of at most 1 MiB (config_file.h) is left alone.
 // Throws only what escapes outside the read (memory).
 Config LoadConfig(const std::string& folder);
 

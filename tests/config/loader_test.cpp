@@ -1,6 +1,7 @@
 // LoadConfig against files an operator might leave: current, partial, broken,
 // outdated, unreadable, and numbers of every shape and size.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -449,41 +450,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Outdated{"Huge", "1e10", "2147483647"}),
     RowName<Outdated>);
 
-TEST_F(ConfigTest, BackupOfAnOutdatedFileReplacesAnOlderBackup) {
-  WriteFile(BackupPath(), "an older backup");
-  WriteConfig(R"({"ConfigVersion": 2})");
-  Load();
-  EXPECT_EQ(ReadFile(BackupPath()), R"({"ConfigVersion": 2})");
-  EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
-}
-
-TEST_F(ConfigTest, OutdatedFileThatCannotBeBackedUpIsLeftInPlace) {
-  // A directory in the backup's place cannot be replaced by a rename.
-  std::filesystem::create_directory(BackupPath());
-  WriteFile(BackupPath() / "kept", "x");
-  WriteConfig(R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
-
-  const auto config = Load();
-  EXPECT_EQ(config, Config{});
-  EXPECT_EQ(ReadFile(ConfigPath()), R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
-  EXPECT_EQ(ReadFile(BackupPath() / "kept"), "x");
-  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
-
-  const auto m = Messages();
-  ASSERT_EQ(m.size(), 2u);
-  EXPECT_EQ(m[0],
-            "[Quillmoor] PluginConfig.json version mismatch (found: 2, expected: 3) — regenerating "
-            "with new defaults.");
-  const auto errors = MessagesAt("error");
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_TRUE(errors[0].starts_with("[Quillmoor] PluginConfig.json could not be kept as " +
-                                    BackupPath().string() + " ("))
-      << errors[0];
-  EXPECT_TRUE(
-      errors[0].ends_with("); the outdated file is left unchanged and the defaults are used."))
-      << errors[0];
-}
-
 // --- files that are there but cannot be read -----------------------------------------
 
 struct Unreadable {
@@ -510,17 +476,23 @@ TEST_P(ConfigUnreadableFileTest, IsReportedAndNotOverwritten) {
   EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ConfigUnreadableFileTest,
-                         ::testing::Values(Unreadable{"Directory",
-                                                      [](const auto& path) {
-                                                        std::filesystem::create_directory(path);
-                                                        WriteFile(path / "kept", "x");
-                                                      }},
-                                           Unreadable{"LinkToItself",
-                                                      [](const auto& path) {
-                                                        std::filesystem::create_symlink(
-                                                            path.filename(), path);
-                                                      }}),
-                         RowName<Unreadable>);
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ConfigUnreadableFileTest,
+    ::testing::Values(
+        Unreadable{"Directory",
+                   [](const auto& path) {
+                     std::filesystem::create_directory(path);
+                     WriteFile(path / "kept", "x");
+                   }},
+        Unreadable{
+            "LinkToItself",
+            [](const auto& path) { std::filesystem::create_symlink(path.filename(), path); }},
+        // Its target must not be created either.
+        Unreadable{
+            "BrokenLink",
+            [](const auto& path) { std::filesystem::create_symlink("elsewhere.json", path); }},
+        // Opening one for reading would block for ever.
+        Unreadable{"Fifo", [](const auto& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }}),
+    RowName<Unreadable>);
 
 }  // namespace

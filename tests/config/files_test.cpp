@@ -1,0 +1,199 @@
+// The operator's files against a hostile file system: a full disk, a huge
+// file, planted links, taken backup names, a folder whose contents cannot be
+// told. The full disk and the failing rename are real mounts, so those tests
+// need root in a mount namespace that allows it, and skip otherwise.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "config_test.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Quillmoor::Config;
+using quillmoor_test::ConfigTest;
+using quillmoor_test::DefaultsWith;
+using quillmoor_test::Golden;
+using quillmoor_test::ReadFile;
+using quillmoor_test::RowName;
+using quillmoor_test::WriteFile;
+using Strings = std::vector<std::string>;
+
+class ConfigFilesTest : public ConfigTest {
+ protected:
+  void TearDown() override {
+    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) {
+      umount2(it->c_str(), MNT_DETACH);
+    }
+    ConfigTest::TearDown();
+  }
+
+  // Returns false when mounting is not allowed here.
+  bool Mount(const char* source, const fs::path& target, const char* type, unsigned long flags,
+             const char* options) {
+    if (mount(source, target.c_str(), type, flags, options) != 0) {
+      return false;
+    }
+    mounts_.push_back(target);
+    return true;
+  }
+
+  // Writes to `path` until the file system is full.
+  static void FillUp(const fs::path& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(4096, 'x');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    close(fd);
+  }
+
+  std::set<std::string> FolderEntries() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(PluginDir())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+ private:
+  std::vector<fs::path> mounts_;
+};
+
+TEST_F(ConfigFilesTest, FullDiskLeavesNoEmptyConfigAndKeepsTheLastGuide) {
+  if (!Mount("tmpfs", PluginDir(), "tmpfs", 0, "size=64k")) {
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  }
+  WriteFile(GuidePath(), "the guide of the last start");
+  FillUp(PluginDir() / "filler");
+
+  EXPECT_EQ(Load(), Config{});
+  EXPECT_EQ(Messages(), (Strings{"[Quillmoor] PluginConfig.json not found but could not be "
+                                 "created at: " +
+                                 ConfigPath().string() + ". Using defaults."}));
+  EXPECT_EQ(ReadFile(GuidePath()), "the guide of the last start");
+  EXPECT_EQ(FolderEntries(), (std::set<std::string>{"PluginConfig.guide.json", "filler"}));
+}
+
+TEST_F(ConfigFilesTest, LinkInTheGuidesPlaceIsReplacedNotWrittenThrough) {
+  WriteFile(ServerDir() / "victim", "not the plugin's");
+  fs::create_symlink(ServerDir() / "victim", GuidePath());
+  Load();
+  EXPECT_EQ(ReadFile(ServerDir() / "victim"), "not the plugin's");
+  EXPECT_EQ(fs::symlink_status(GuidePath()).type(), fs::file_type::regular);
+  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+}
+
+TEST_F(ConfigFilesTest, FileAtTheSizeLimitIsReadOneByteMoreIsNot) {
+  const std::string text = DefaultsWith({{"AutoGC", {{"IntervalMinutes", 30}}}});
+  WriteConfig(text + std::string((1 << 20) - text.size(), ' '));
+  EXPECT_EQ(Load().AutoGC.IntervalMinutes, 30);
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+
+  const std::string larger = text + std::string((1 << 20) + 1 - text.size(), ' ');
+  WriteConfig(larger);
+  EXPECT_EQ(Load(), Config{});
+  EXPECT_EQ(
+      Messages(),
+      (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " + ConfigPath().string() +
+               " is larger than 1 MiB. Using defaults; the file is left unchanged."}));
+  EXPECT_EQ(ReadFile(ConfigPath()), larger);
+}
+
+TEST_F(ConfigFilesTest, FolderWhoseContentsCannotBeToldIsSaidSoAndNothingIsWritten) {
+  // Resolving a path through a link to itself fails before the file's name
+  // is even looked at.
+  const fs::path folder = PluginDir() / "loop";
+  fs::create_symlink("loop", folder);
+  const std::string path = (folder / "PluginConfig.json").string();
+
+  EXPECT_EQ(Quillmoor::LoadConfig(folder.string()), Config{});
+  const auto m = Messages();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0],
+            "[Quillmoor] PluginConfig.json cannot be read, and whether it exists cannot be told: " +
+                path +
+                " (Too many levels of symbolic links). Using defaults; the file is left "
+                "unchanged.");
+  EXPECT_EQ(MessagesAt("error").size(), 1u);
+  EXPECT_EQ(FolderEntries(), (std::set<std::string>{"loop"}));
+}
+
+// --- backups of outdated files -------------------------------------------------
+
+struct Backups {
+  const char* name;
+  Strings taken;     // backup names present before the load
+  const char* used;  // the name the outdated file must get
+};
+
+class ConfigBackupTest : public ConfigFilesTest, public ::testing::WithParamInterface<Backups> {};
+
+TEST_P(ConfigBackupTest, OutdatedFileTakesTheFirstFreeNameAndNoBackupIsReplaced) {
+  for (const auto& name : GetParam().taken) {
+    WriteFile(PluginDir() / name, "older backup " + name);
+  }
+  WriteConfig(R"({"ConfigVersion": 2})");
+
+  Load();
+  const fs::path used = PluginDir() / GetParam().used;
+  EXPECT_EQ(ReadFile(used), R"({"ConfigVersion": 2})");
+  for (const auto& name : GetParam().taken) {
+    EXPECT_EQ(ReadFile(PluginDir() / name), "older backup " + name);
+  }
+  EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
+  EXPECT_TRUE(Logged("[Quillmoor] Outdated PluginConfig.json kept as: " + used.string()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ConfigBackupTest,
+    ::testing::Values(Backups{"NoneTaken", {}, "PluginConfig.json.bak"},
+                      Backups{"FirstTaken", {"PluginConfig.json.bak"}, "PluginConfig.json.1.bak"},
+                      Backups{"TwoTaken",
+                              {"PluginConfig.json.bak", "PluginConfig.json.1.bak"},
+                              "PluginConfig.json.2.bak"},
+                      Backups{"GapIsFilled", {"PluginConfig.json.1.bak"}, "PluginConfig.json.bak"}),
+    RowName<Backups>);
+
+TEST_F(ConfigFilesTest, OutdatedFileThatCannotBeBackedUpIsLeftInPlace) {
+  // A taken name is passed over, so the failure must come from the rename
+  // itself: a mount point cannot be renamed.
+  fs::create_directory(BackupPath());
+  WriteFile(BackupPath() / "kept", "x");
+  WriteConfig(R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
+  if (!Mount(ConfigPath().c_str(), ConfigPath(), nullptr, MS_BIND, nullptr)) {
+    GTEST_SKIP() << "cannot bind-mount here";
+  }
+  const fs::path used = PluginDir() / "PluginConfig.json.1.bak";
+
+  const auto config = Load();
+  EXPECT_EQ(config, Config{});
+  EXPECT_EQ(ReadFile(ConfigPath()), R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
+  EXPECT_EQ(ReadFile(BackupPath() / "kept"), "x");
+  EXPECT_FALSE(fs::exists(used));
+  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+
+  const auto m = Messages();
+  ASSERT_EQ(m.size(), 2u);
+  // Nothing is regenerated, so the warning must not say so.
+  EXPECT_EQ(m[0],
+            "[Quillmoor] PluginConfig.json version mismatch (found: 2, expected: 3) — keeping it "
+            "unchanged and using the defaults.");
+  const auto errors = MessagesAt("error");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_TRUE(errors[0].starts_with("[Quillmoor] PluginConfig.json could not be kept as " +
+                                    used.string() + " ("))
+      << errors[0];
+  EXPECT_TRUE(
+      errors[0].ends_with("); the outdated file is left unchanged and the defaults are used."))
+      << errors[0];
+}
+
+}  // namespace
