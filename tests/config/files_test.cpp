@@ -1,10 +1,11 @@
 // The operator's files against a hostile file system: a full disk, a huge
 // file, planted links, taken backup names, a folder whose contents cannot be
-// told. The full disk and the failing rename are real mounts, so those tests
+// told; Linux only. The full disk and the failing rename are real mounts, so those tests
 // need root in a mount namespace that allows it, and skip otherwise.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -80,6 +81,17 @@ TEST_F(ConfigFilesTest, FullDiskLeavesNoEmptyConfigAndKeepsTheLastGuide) {
                                  ConfigPath().string() + ". Using defaults."}));
   EXPECT_EQ(ReadFile(GuidePath()), "the guide of the last start");
   EXPECT_EQ(FolderEntries(), (std::set<std::string>{"PluginConfig.guide.json", "filler"}));
+}
+
+TEST_F(ConfigFilesTest, FifoIsReportedWithoutBeingOpened) {
+  // Opening one for reading would block start-up for ever.
+  ASSERT_EQ(mkfifo(ConfigPath().c_str(), 0600), 0);
+  EXPECT_EQ(Load(), Config{});
+  EXPECT_EQ(Messages(),
+            (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " +
+                     ConfigPath().string() + ". Using defaults; the file is left unchanged."}));
+  EXPECT_EQ(fs::symlink_status(ConfigPath()).type(), fs::file_type::fifo);
+  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
 }
 
 TEST_F(ConfigFilesTest, LinkInTheGuidesPlaceIsReplacedNotWrittenThrough) {
