@@ -1,68 +1,18 @@
-// Arbitrary bytes as PluginConfig.json, loaded from a temporary plugin
-// folder without a host: LoadConfig must return an in-range record, and the file must afterwards
-// hold either the bytes it was given or, when replaced, exactly the defaults document.
-#include <spdlog/logger.h>
-#include <stdlib.h>
-
+// Arbitrary bytes as the text of PluginConfig.json through ReadConfig, the
+// pure reading rules, with nothing but quillmoor_config linked: the record
+// must be in range after every input, and the decisions must agree with it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
-#include "common/log.h"
-#include "config/default_document.h"
-#include "config/loader.h"
+#include "config/reading.h"
 #include "config/settings.h"
 
 namespace {
-
-// One plugin folder for the whole run, removed at exit. The host log channel
-// keeps its start-up logger, silenced: no host is needed.
-class Harness {
- public:
-  Harness() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quillmoor-fuzz-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) {
-      std::abort();
-    }
-    folder_ = tmpl;
-    config_path_ = folder_ / "PluginConfig.json";
-    defaults_text_ = Quillmoor::BuildDefaultDocument(Quillmoor::Config{}).dump(2);
-    Quillmoor::Log().set_level(spdlog::level::off);
-  }
-  Harness(const Harness&) = delete;
-  Harness& operator=(const Harness&) = delete;
-  ~Harness() {
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
-
-  const std::filesystem::path& config_path() const { return config_path_; }
-  const std::string& defaults_text() const { return defaults_text_; }
-  const std::filesystem::path& folder() const { return folder_; }
-
- private:
-  std::filesystem::path folder_;
-  std::filesystem::path config_path_;
-  std::string defaults_text_;
-};
-
-Harness& TheHarness() {
-  static Harness harness;
-  return harness;
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 void Check(bool ok, const char* what) {
   if (!ok) {
@@ -74,13 +24,9 @@ void Check(bool ok, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Harness& h = TheHarness();
-  const std::string input(reinterpret_cast<const char*>(data), size);
-  {
-    std::ofstream out(h.config_path(), std::ios::binary | std::ios::trunc);
-    out << input;
-  }
-  const Quillmoor::Config c = Quillmoor::LoadConfig(h.folder().string());
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const Quillmoor::ConfigReading r = Quillmoor::ReadConfig(text);
+  const Quillmoor::Config& c = r.config;
 
   Quillmoor::ForEachSetting([&](const auto& setting) {
     if constexpr (std::remove_cvref_t<decltype(setting)>::kHasRange) {
@@ -89,10 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::string(setting.key).c_str());
     }
   });
-  const auto& f = c.StructureNetFreq;
-  Check(f.MinNetUpdateFreq <= f.NetUpdateFreq, "MinNetUpdateFreq above NetUpdateFreq");
+  Check(c.StructureNetFreq.MinNetUpdateFreq <= c.StructureNetFreq.NetUpdateFreq,
+        "MinNetUpdateFreq above NetUpdateFreq");
 
-  const std::string after = ReadAll(h.config_path());
-  Check(after == input || after == h.defaults_text(), "the file was changed to something else");
+  if (r.version && r.version->mismatch) {
+    Check(c == Quillmoor::Config{}, "an outdated file did not give the defaults");
+    Check(!r.error && r.clamps.empty() && !r.swap, "an outdated file was read on");
+  }
+  if (r.error && r.error->key_path.empty()) {
+    Check(!r.version && c == Quillmoor::Config{}, "text that is not JSON yielded values");
+  }
   return 0;
 }
