@@ -1,0 +1,49 @@
+// quillmoor-config: checks a PluginConfig.json before the server restarts,
+// by the plugin's own reading rules; writes the defaults; explains settings.
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "config_check/commands.h"
+
+int main(int argc, char** argv) {
+  try {
+    CLI::App app{
+        "quillmoor-config: checks a Quillmoor PluginConfig.json as the plugin will read it.\n"
+        "Exit codes of check: 0 the plugin runs the file as written; 1 warnings (values it "
+        "corrects or ignores); 2 errors (settings lost, the file replaced, a command that cannot "
+        "work). 3 for any command: bad command line, unreadable input, refused write."};
+    app.require_subcommand(1);
+    std::string check_path = ".", init_dir, key;
+    bool as_json = false, force = false;
+    auto* check = app.add_subcommand(
+        "check", "Check a PluginConfig.json, a plugin folder or a server directory");
+    check->add_option("path", check_path, "File or folder (default: the current folder)");
+    check->add_flag("--json", as_json, "Print the findings as one JSON document");
+    auto* init =
+        app.add_subcommand("init", "Write the defaults and the guide into a plugin folder");
+    init->add_option("dir", init_dir, "The plugin folder")->required();
+    init->add_flag("--force", force, "Replace an existing PluginConfig.json");
+    auto* explain = app.add_subcommand("explain", "Show a setting's guide text, range and default");
+    explain->add_option("key", key, "Section.Key or Key (default: every setting)");
+    try {
+      app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+      return app.exit(e) == 0 ? config_tool::kExitClean : config_tool::kExitTrouble;
+    }
+    if (check->parsed()) {
+      return config_tool::RunCheck(check_path, as_json, std::cout, std::cerr);
+    }
+    if (init->parsed()) {
+      return config_tool::RunInit(init_dir, force, std::cout, std::cerr);
+    }
+    return config_tool::RunExplain(key, std::cout, std::cerr);
+  } catch (const std::exception& e) {
+    std::cerr << "quillmoor-config: " << e.what() << '\n';
+  } catch (...) {
+    std::cerr << "quillmoor-config: unknown error\n";
+  }
+  return config_tool::kExitTrouble;
+}
