@@ -3,15 +3,18 @@
 // will run, written out by hand.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "config_check/check.h"
+#include "config_check/commands.h"
 
 namespace config_tool {
 namespace {
@@ -186,6 +189,31 @@ TEST(ConfigCheckTest, TheSuggestionNamesTheKnownKey) {
   ASSERT_EQ(r.findings.size(), 1u);
   EXPECT_EQ(r.findings[0].message,
             "unknown key: the plugin ignores it; did you mean AutoGC.IntervalMinutes?");
+}
+
+std::string Slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(ConfigInitTest, WritesBothDocumentsAsThePluginDoesAndKeepsAnExistingConfig) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "quillmoor-config-init-test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ostringstream out, err;
+  EXPECT_EQ(RunInit(dir, false, out, err), kExitClean);
+  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), Slurp(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json"));
+  EXPECT_EQ(Slurp(dir / "PluginConfig.guide.json"),
+            Slurp(QUILLMOOR_GOLDEN_DIR "/PluginConfig.guide.json"));
+
+  std::ofstream(dir / "PluginConfig.json") << "{\"ConfigVersion\": 3}";
+  EXPECT_EQ(RunInit(dir, false, out, err), kExitTrouble);
+  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), "{\"ConfigVersion\": 3}");
+  EXPECT_EQ(RunInit(dir, true, out, err), kExitClean);
+  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), Slurp(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json"));
+  EXPECT_EQ(RunInit(dir / "missing", false, out, err), kExitTrouble);
+  fs::remove_all(dir);
 }
 
 }  // namespace
