@@ -47,6 +47,14 @@ const std::vector<Case> kCases = {
      {{E, "AutoGC.Enabled"}, {E, "Rcon.CommandName"}, {E, "PhysicsCVars.ServerMaxFPS"}},
      2,
      [](Config&) {}},
+    {"a colliding name behind a wrong type is named too",
+     [](json& d) {
+       d["AutoGC"]["Enabled"] = 1;
+       d["Rcon"]["CommandName"] = "getserverstats";
+     },
+     {{E, "AutoGC.Enabled"}, {E, "Rcon.CommandName"}, {E, "Rcon.CommandName"}},
+     2,
+     [](Config&) {}},
     {"wrong type in the middle of a section",
      [](json& d) {
        d["GCCVars"]["TimeBetweenPurgingSeconds"] = 30;

@@ -242,8 +242,9 @@ CheckResult CheckConfigText(std::string_view text) {
             ? fmt::format("{}, outdated (this plugin's is {})", found, Quillmoor::kConfigVersion)
             : fmt::format("{}, newer than this plugin's {}", found, Quillmoor::kConfigVersion);
     Add(r, Severity::kError, "ConfigVersion",
-        fmt::format("{}: the plugin sets this file aside as PluginConfig.json.bak and writes the "
-                    "defaults; none of its values is used",
+        fmt::format("{}: the plugin keeps this file as a backup (PluginConfig.json.bak, or the "
+                    "first free PluginConfig.json.N.bak) and writes the defaults; none of its "
+                    "values is used",
                     what));
     return r;
   }
@@ -269,7 +270,12 @@ CheckResult CheckConfigText(std::string_view text) {
         fmt::format("{} is above NetUpdateFreq {}: the plugin swaps the two",
                     reading.swap->min_before, reading.swap->net_before));
   }
-  CommandName(r.effective.Rcon.CommandName, r);
+  // The name as the file holds it: when an earlier error stops the read before
+  // it, the operator who mends that error meets this one next.
+  const json* written = Find(doc, "Rcon", "CommandName");
+  CommandName(written != nullptr && written->is_string() ? written->get<std::string>()
+                                                         : r.effective.Rcon.CommandName,
+              r);
 
   r.defaults_document =
       r.findings.empty() && doc == Quillmoor::BuildDefaultDocument(Quillmoor::Config{});
