@@ -24,9 +24,9 @@ void BM_LoadConfigDefaultFile(benchmark::State& state) {
     options.server_dir = dir;
     devhost::Host host(options);
     Quillmoor::CreateHostLogger();
-    benchmark::DoNotOptimize(Quillmoor::LoadConfig());
+    benchmark::DoNotOptimize(Quillmoor::LoadConfig(folder.string()));
     for (auto _ : state) {
-      benchmark::DoNotOptimize(Quillmoor::LoadConfig());
+      benchmark::DoNotOptimize(Quillmoor::LoadConfig(folder.string()));
     }
   }
   std::error_code ec;
