@@ -1,3 +1,8 @@
+if(CMAKE_CROSSCOMPILING AND WIN32)
+  include(cmake/dependencies-windows.cmake)
+  return()
+endif()
+
 find_package(fmt REQUIRED)
 find_package(spdlog REQUIRED)
 find_package(nlohmann_json 3.11 REQUIRED)
