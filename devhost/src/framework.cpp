@@ -11,6 +11,7 @@
 #include "devhost/utf8.h"
 #include "host/framework.h"
 #include "host/symbols.h"
+#include "platform/native_path.h"
 
 using devhost::Host;
 
@@ -172,7 +173,9 @@ namespace Tools {
 std::string GetCurrentDir() {
   Host& host = Host::Current();
   host.faults().Check("GetCurrentDir");
-  std::string dir = host.options().server_dir.string();
+  // Narrow as the framework's is: in the code page that the plugin's narrow
+  // file functions read on Windows.
+  std::string dir = devhost::NarrowPath(host.options().server_dir);
   while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) {
     dir.pop_back();
   }

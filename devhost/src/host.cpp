@@ -1,6 +1,5 @@
 #include "devhost/host.h"
 
-#include <dlfcn.h>
 #include <spdlog/logger.h>
 #include <atomic>
 #include <cmath>
@@ -8,6 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <system_error>
+
+#include "devhost/dynamic_library.h"
+#include "platform/utf8_path.h"
 
 namespace devhost {
 
@@ -114,34 +116,30 @@ void Host::Post(std::function<void()> work) {
 }
 
 std::string Host::CanonicalModule(const std::string& path) {
-  std::error_code ec;
-  auto canonical = std::filesystem::weakly_canonical(path, ec);
-  return ec ? path : canonical.string();
+  return ModuleIdentity(path);
 }
 
 const LoadedPlugin& Host::LoadPlugin(const std::filesystem::path& library) {
-  const std::string path = CanonicalModule(library.string());
-  const std::string name = library.stem().string();
+  std::string path = CanonicalModule(PathToUtf8(library));
+  const std::string name = PathToUtf8(library.stem());
   for (auto& p : plugins_) {
     if (p.name == name || p.path == path) {
       throw std::runtime_error("plugin " + name + " is loaded already");
     }
   }
-  if (!std::filesystem::exists(path)) {
+  if (!std::filesystem::exists(PathFromUtf8(path))) {
     throw std::runtime_error("plugin library not found: " + path);
   }
-  ShowPluginInfo(log_, path, name);
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* err = dlerror();
-    throw std::runtime_error("cannot load " + path + ": " + (err ? err : "unknown error"));
-  }
-  auto init = reinterpret_cast<EntryPoint>(dlsym(handle, "Plugin_Init"));
-  auto unload = reinterpret_cast<EntryPoint>(dlsym(handle, "Plugin_Unload"));
+  ShowPluginInfo(log_, PathFromUtf8(path), name);
+  void* handle = OpenLibrary(PathFromUtf8(path));
+  auto init = reinterpret_cast<EntryPoint>(FindExport(handle, "Plugin_Init"));
+  auto unload = reinterpret_cast<EntryPoint>(FindExport(handle, "Plugin_Unload"));
   if (init == nullptr || unload == nullptr) {
-    dlclose(handle);
+    CloseLibrary(handle);
     throw std::runtime_error(path + " does not export Plugin_Init and Plugin_Unload");
   }
+  // Mapped, the module has the path by which it registers its timers.
+  path = CanonicalModule(path);
   plugins_.push_back(LoadedPlugin{name, path, handle, unload});
   current_module_ = path;
   guard_.Run("Plugin_Init", init);
@@ -174,7 +172,7 @@ void Host::UnloadAt(std::size_t index) {
                      plugin.name, left);
   }
   log_.ResetFormatters();
-  dlclose(plugin.handle);
+  CloseLibrary(plugin.handle);
   log_.Host().info("Unloaded plugin {}", plugin.name);
 }
 

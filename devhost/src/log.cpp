@@ -8,6 +8,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/native_path.h"
+
 namespace devhost {
 
 namespace {
@@ -50,7 +52,7 @@ HostLog::HostLog(const LogOptions& options) {
   }
   if (!options.file.empty()) {
     sinks_.push_back(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
-        options.file.string(), options.file_max_size, options.file_max_files));
+        NarrowPath(options.file), options.file_max_size, options.file_max_files));
   }
   if (options.capture) {
     capture_ = std::make_shared<CaptureSink>();

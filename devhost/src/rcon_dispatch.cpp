@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "devhost/dynamic_library.h"
 #include "devhost/host.h"
 #include "devhost/log_text.h"
 #include "host/framework.h"
@@ -71,7 +72,8 @@ std::string LoadPlugin(Host& host, const std::string& name) {
   if (!IsPluginName(name)) {
     return "Usage: plugins.load <Name> (letters, digits, '_', '-' and '.' only)";
   }
-  const auto library = host.options().server_dir / "ArkApi" / "Plugins" / name / (name + ".so");
+  const auto library =
+      host.options().server_dir / "ArkApi" / "Plugins" / name / (name + kLibrarySuffix);
   try {
     host.LoadPlugin(library);
   } catch (const std::exception& e) {

@@ -1,9 +1,8 @@
 #include "devhost/server.h"
 
-#include <arpa/inet.h>
 #include <spdlog/logger.h>
-#include <unistd.h>
 #include <CLI/CLI.hpp>
+#include <asio/ip/address.hpp>
 #include <chrono>
 #include <cmath>
 #include <iostream>
@@ -11,6 +10,9 @@
 #include <random>
 #include <thread>
 
+#include "devhost/dynamic_library.h"
+#include "platform/native_path.h"
+#include "platform/utf8_path.h"
 #include "stop_signals.h"
 
 namespace devhost {
@@ -19,10 +21,11 @@ namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
+// Beside the dev server's own executable, where the build puts both.
 std::filesystem::path DefaultPlugin() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path("Quillmoor.so") : self.parent_path() / "Quillmoor.so";
+  const std::string file = std::string("Quillmoor") + kLibrarySuffix;
+  const auto self = ExecutablePath();
+  return self.empty() ? std::filesystem::path(file) : self.parent_path() / file;
 }
 
 // Copies the library and its PluginInfo.json into the plugin folder. A copy
@@ -31,11 +34,11 @@ std::filesystem::path DefaultPlugin() {
 std::filesystem::path Install(const std::filesystem::path& library,
                               const std::filesystem::path& server_dir) {
   namespace fs = std::filesystem;
-  const std::string name = library.stem().string();
-  const fs::path folder = server_dir / "ArkApi" / "Plugins" / name;
+  const fs::path folder = server_dir / "ArkApi" / "Plugins" / library.stem();
   fs::create_directories(folder);
   const fs::path target = folder / library.filename();
-  const fs::path temp = folder / (library.filename().string() + ".new");
+  fs::path temp = target;
+  temp += ".new";
   fs::copy_file(library, temp, fs::copy_options::overwrite_existing);
   fs::rename(temp, target);
   const fs::path info = library.parent_path() / "PluginInfo.json";
@@ -46,9 +49,9 @@ std::filesystem::path Install(const std::filesystem::path& library,
 }
 
 bool IsIpAddress(const std::string& text) {
-  unsigned char buffer[16];
-  return inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
-         inet_pton(AF_INET6, text.c_str(), buffer) == 1;
+  std::error_code ec;
+  asio::ip::make_address(text, ec);
+  return !ec;
 }
 
 // Letters and digits only, so that it can be pasted into a shell unquoted.
@@ -85,7 +88,7 @@ std::string ConnectHost(const std::string& bind) {
 bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_code) {
   CLI::App app{"quillmoor-devserver: a dedicated-server stand-in that runs the Quillmoor plugin"};
   std::string server_dir;
-  std::string plugin = DefaultPlugin().string();
+  std::string plugin = NarrowPath(DefaultPlugin());
   int structures = 1000, null_structures = 0;
   std::int32_t objects = 100000, churn = 1000;
   double world_delay = 0, time_scale = 1, run_for = 0;
@@ -155,9 +158,9 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
     exit_code = 2;
     return false;
   }
-  out.server_dir = server_dir;
-  out.plugin = plugin;
-  out.host.server_dir = server_dir;
+  out.server_dir = PathFromNarrow(server_dir);
+  out.plugin = PathFromNarrow(plugin);
+  out.host.server_dir = out.server_dir;
   out.host.engine.structures = structures;
   out.host.engine.null_structures = null_structures;
   out.host.engine.objects = objects;
@@ -217,11 +220,11 @@ int RunServer(const ServerOptions& options) {
   }
   Host& host = *running;
   host.log().Host().info("Dev server starting in {} (time scale {}x)",
-                         host_options.server_dir.string(), options.time_scale);
+                         PathToUtf8(host_options.server_dir), options.time_scale);
   try {
     host.LoadPlugin(installed);
   } catch (const std::exception& e) {
-    host.log().Host().error("Cannot load {}: {}", installed.string(), e.what());
+    host.log().Host().error("Cannot load {}: {}", PathToUtf8(installed), e.what());
     return 1;
   }
 
