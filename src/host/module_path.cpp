@@ -13,12 +13,19 @@ namespace Quillmoor::Host {
 std::wstring ModulePath() {
 #if defined(_WIN32)
   HMODULE module = nullptr;
-  // 6 = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | ..._UNCHANGED_REFCOUNT.
-  if (!GetModuleHandleExA(6, reinterpret_cast<LPCSTR>(&ModulePath), &module)) {
+  constexpr DWORD kFlags =
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+  if (!GetModuleHandleExA(kFlags, reinterpret_cast<LPCSTR>(&ModulePath), &module)) {
     return {};
   }
-  wchar_t buffer[260] = {};
-  const DWORD n = GetModuleFileNameW(module, buffer, 260);
+  constexpr DWORD kCapacity = 260;
+  wchar_t buffer[kCapacity] = {};
+  const DWORD n = GetModuleFileNameW(module, buffer, kCapacity);
+  // A longer path comes back cut off: no path is better than another
+  // module's, under which the framework would never drop our timers.
+  if (n == 0 || n >= kCapacity) {
+    return {};
+  }
   return std::wstring(buffer, n);
 #else
   Dl_info info{};
