@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "devhost/dynamic_library.h"
 #include "devhost/host.h"
 #include "devhost/rcon_dispatch.h"
 #include "devhost/utf8.h"
@@ -21,7 +22,8 @@ class RconDispatchTest : public quillmoor_test::HostTest {
     options.engine.structures = 5;
   }
   void Install() {
-    std::filesystem::copy_file(QUILLMOOR_PLUGIN_PATH, PluginDir() / "Quillmoor.so",
+    std::filesystem::copy_file(QUILLMOOR_PLUGIN_PATH,
+                               PluginDir() / ("Quillmoor" + std::string(devhost::kLibrarySuffix)),
                                std::filesystem::copy_options::overwrite_existing);
   }
   // The one reply's body, as UTF-8.
@@ -77,7 +79,9 @@ TEST_F(RconDispatchTest, PluginsLoadOfAMissingLibrarySaysWhyAndLogsIt) {
   const std::string reply = Ask("plugins.load Nothing");
   EXPECT_EQ(reply.rfind("Failed to load plugin Nothing: plugin library not found: ", 0), 0u)
       << reply;
-  EXPECT_NE(reply.find("ArkApi/Plugins/Nothing/Nothing.so"), std::string::npos) << reply;
+  const auto library = std::filesystem::path("ArkApi") / "Plugins" / "Nothing" /
+                       ("Nothing" + std::string(devhost::kLibrarySuffix));
+  EXPECT_NE(reply.find(library.string()), std::string::npos) << reply;
   bool logged = false;
   for (const auto& m : host().log().Messages("AsaApi")) {
     logged = logged || m.rfind("plugins.load Nothing failed: ", 0) == 0;

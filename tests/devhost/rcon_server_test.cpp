@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "devhost/connection.h"
+#include "devhost/dynamic_library.h"
 #include "devhost/host.h"
 #include "devhost/rcon_server.h"
 #include "devhost/utf8.h"
@@ -48,7 +49,7 @@ class RconServerTest : public quillmoor_test::HostTest {
     HostTest::SetUp();
     // Loaded from its folder in the server directory, as the dev server
     // installs it, so that plugins.load finds it again.
-    const auto installed = PluginDir() / "Quillmoor.so";
+    const auto installed = PluginDir() / ("Quillmoor" + std::string(devhost::kLibrarySuffix));
     std::filesystem::copy_file(QUILLMOOR_PLUGIN_PATH, installed);
     host().LoadPlugin(installed);
     RconOptions options;

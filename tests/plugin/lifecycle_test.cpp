@@ -1,11 +1,11 @@
 // The plugin as the framework loads it: the built library, mapped and
 // unmapped through the devhost's loader, with faults injected into the host.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "devhost/dynamic_library.h"
 #include "support/host_test.h"
 
 namespace {
@@ -20,13 +20,7 @@ class LifecycleTest : public HostTest {
     auto m = Messages();
     return std::count(m.begin(), m.end(), message);
   }
-  bool IsMapped() const {
-    void* handle = dlopen(QUILLMOOR_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
-    if (handle != nullptr) {
-      dlclose(handle);
-    }
-    return handle != nullptr;
-  }
+  bool IsMapped() const { return devhost::IsLibraryMapped(QUILLMOOR_PLUGIN_PATH); }
 };
 
 TEST_F(LifecycleTest, CleanLoadAndUnloadWriteTheirLinesInOrder) {

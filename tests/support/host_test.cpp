@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -10,12 +11,19 @@
 
 namespace quillmoor_test {
 
+// mkdtemp is POSIX only: create_directory reports whether it made the folder,
+// which gives the same guarantee of a folder nobody else uses.
 TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "quillmoor-test-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed");
+  std::random_device random;
+  const auto base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto candidate = base / ("quillmoor-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
   }
-  path_ = tmpl;
+  throw std::runtime_error("no fresh temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
@@ -41,6 +49,22 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     throw std::runtime_error("cannot write " + path.string());
   }
   out << bytes;
+}
+
+std::string TextMode(const std::string& text) {
+#if defined(_WIN32)
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') {
+      out.push_back('\r');
+    }
+    out.push_back(c);
+  }
+  return out;
+#else
+  return text;
+#endif
 }
 
 void HostTest::SetUp() {

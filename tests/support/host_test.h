@@ -29,6 +29,9 @@ class TempDir {
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+// `text` as a text-mode stream of this system stores it: each line feed
+// becomes CR LF on Windows; elsewhere nothing changes.
+std::string TextMode(const std::string& text);
 
 class HostTest : public ::testing::Test {
  protected:

@@ -1,13 +1,9 @@
 #include "support/rcon_client.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <cerrno>
-#include <cstring>
+#include <asio/buffer.hpp>
+#include <asio/write.hpp>
 #include <stdexcept>
+#include <thread>
 
 namespace quillmoor_test {
 
@@ -41,64 +37,57 @@ std::int32_t ReadInt32(const std::string& bytes, std::size_t at) {
 
 }  // namespace
 
-RconSocket::RconSocket(std::uint16_t port, int receive_buffer) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd_ < 0) {
-    throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+RconSocket::RconSocket(std::uint16_t port, int receive_buffer) : socket_(io_) {
+  asio::error_code ec;
+  socket_.open(asio::ip::tcp::v4(), ec);
+  if (!ec && receive_buffer > 0) {
+    socket_.set_option(asio::socket_base::receive_buffer_size(receive_buffer), ec);
   }
-  if (receive_buffer > 0) {
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  if (!ec) {
+    socket_.connect({asio::ip::address_v4::loopback(), port}, ec);
   }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    const int err = errno;
-    ::close(fd_);
-    throw std::runtime_error(std::string("connect: ") + std::strerror(err));
+  if (ec) {
+    throw std::runtime_error("connect: " + ec.message());
   }
+  socket_.non_blocking(true);
 }
 
-RconSocket::~RconSocket() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-  }
-}
+RconSocket::~RconSocket() = default;
 
 bool RconSocket::Send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
+  // Blocking for the write: a server that reads slowly is waited for.
+  asio::error_code ec;
+  socket_.non_blocking(false, ec);
+  asio::write(socket_, asio::buffer(bytes.data(), bytes.size()), ec);
+  asio::error_code ignored;
+  socket_.non_blocking(true, ignored);
+  return !ec;
 }
 
+// Portable without a reactor: try to read, and between tries sleep a moment.
 bool RconSocket::Poll(std::chrono::milliseconds wait) {
   if (closed_) {
     return false;
   }
-  pollfd p{fd_, POLLIN, 0};
-  if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) {
-    return true;
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    char chunk[65536];
+    asio::error_code ec;
+    const std::size_t n = socket_.read_some(asio::buffer(chunk), ec);
+    if (!ec) {
+      buffer_.append(chunk, n);
+      return true;
+    }
+    if (ec != asio::error::would_block && ec != asio::error::try_again &&
+        ec != asio::error::interrupted) {
+      closed_ = true;
+      return false;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  char chunk[65536];
-  const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
-  if (n > 0) {
-    buffer_.append(chunk, static_cast<std::size_t>(n));
-    return true;
-  }
-  if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-    return true;
-  }
-  closed_ = true;
-  return false;
 }
 
 std::optional<RconPacket> RconSocket::TakePacket() {
@@ -124,10 +113,9 @@ std::optional<RconPacket> RconSocket::TakePacket() {
 }
 
 void RconSocket::Abort() {
-  linger l{1, 0};
-  ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  ::close(fd_);
-  fd_ = -1;
+  asio::error_code ec;
+  socket_.set_option(asio::socket_base::linger(true, 0), ec);
+  socket_.close(ec);
   closed_ = true;
 }
 

@@ -5,6 +5,8 @@
 // mistake in the shared codec must not be made twice and cancel out.
 #pragma once
 
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -56,7 +58,8 @@ class RconSocket {
   void Abort();
 
  private:
-  int fd_ = -1;
+  asio::io_context io_;
+  asio::ip::tcp::socket socket_;
   std::string buffer_;
   bool closed_ = false;
 };
