@@ -48,10 +48,13 @@ std::filesystem::path Install(const std::filesystem::path& library,
   return target;
 }
 
+// Asio parses with the system's parser, which on Windows takes shorthands
+// such as "1.2.3" for 1.2.0.3: an IPv4 address must be the four-part dotted
+// form it prints, as inet_pton demands on Linux.
 bool IsIpAddress(const std::string& text) {
   std::error_code ec;
-  asio::ip::make_address(text, ec);
-  return !ec;
+  const auto address = asio::ip::make_address(text, ec);
+  return !ec && (!address.is_v4() || address.to_string() == text);
 }
 
 // Letters and digits only, so that it can be pasted into a shell unquoted.
