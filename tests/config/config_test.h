@@ -37,6 +37,8 @@ class ConfigTest : public HostTest {
   std::filesystem::path GuidePath() const { return PluginDir() / "PluginConfig.guide.json"; }
   void WriteConfig(const std::string& text) { WriteFile(ConfigPath(), text); }
   Quillmoor::Config Load() const { return Quillmoor::LoadConfig(PluginDir().string()); }
+  std::string ConfigPathText() const { return PluginDirText() + "/PluginConfig.json"; }
+  std::string BackupPathText() const { return PluginDirText() + "/PluginConfig.json.bak"; }
 };
 
 }  // namespace quillmoor_test

@@ -13,15 +13,16 @@ namespace {
 using quillmoor_test::ConfigTest;
 using quillmoor_test::Golden;
 using quillmoor_test::ReadFile;
+using quillmoor_test::TextMode;
 
 TEST_F(ConfigTest, FirstStartWritesTheDefaultsDocumentByteForByte) {
   const auto config = Load();
-  EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
+  EXPECT_EQ(ReadFile(ConfigPath()), TextMode(Golden("PluginConfig.json")));
   EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_EQ(Messages(),
             (std::vector<std::string>{
                 "[Quillmoor] PluginConfig.json not found — generated with defaults at: " +
-                ConfigPath().string()}));
+                ConfigPathText()}));
   EXPECT_EQ(MessagesAt("info").size(), 1u);
 }
 
@@ -32,7 +33,7 @@ TEST_F(ConfigTest, WrittenDefaultsReadBackAsTheDefaultConfigWithoutACorrection) 
   const auto config = Load();
   EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_TRUE(Messages().empty()) << Messages().front();
-  EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
+  EXPECT_EQ(ReadFile(ConfigPath()), TextMode(Golden("PluginConfig.json")));
 }
 
 TEST_F(ConfigTest, MissingPluginFolderIsReportedAndNothingIsCreated) {
@@ -42,7 +43,7 @@ TEST_F(ConfigTest, MissingPluginFolderIsReportedAndNothingIsCreated) {
   EXPECT_EQ(MessagesAt("warning"),
             (std::vector<std::string>{"[Quillmoor] PluginConfig.json not found but could not be "
                                       "created at: " +
-                                      ConfigPath().string() + ". Using defaults."}));
+                                      ConfigPathText() + ". Using defaults."}));
   EXPECT_EQ(Messages().size(), 1u);
   EXPECT_FALSE(std::filesystem::exists(PluginDir()));
 }

@@ -15,6 +15,7 @@ using quillmoor_test::DefaultsWith;
 using quillmoor_test::Golden;
 using quillmoor_test::ReadFile;
 using quillmoor_test::RowName;
+using quillmoor_test::TextMode;
 using quillmoor_test::WriteFile;
 
 struct LoadCase {
@@ -29,7 +30,7 @@ TEST_P(ConfigGuideTest, GuideIsRewrittenWithTheBuiltInDefaults) {
   WriteFile(GuidePath(), std::string(20000, 'x'));
   GetParam().prepare(ConfigPath());
   Load();
-  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+  EXPECT_EQ(ReadFile(GuidePath()), TextMode(Golden("PluginConfig.guide.json")));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -18,6 +18,7 @@ using quillmoor_test::DefaultsWith;
 using quillmoor_test::Golden;
 using quillmoor_test::ReadFile;
 using quillmoor_test::RowName;
+using quillmoor_test::TextMode;
 using quillmoor_test::WriteFile;
 using Strings = std::vector<std::string>;
 
@@ -426,15 +427,15 @@ TEST_P(ConfigOutdatedFileTest, IsKeptAsBackupAndReplacedWithTheDefaults) {
 
   const auto config = Load();
   EXPECT_EQ(config, Config{});
-  EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
+  EXPECT_EQ(ReadFile(ConfigPath()), TextMode(Golden("PluginConfig.json")));
   EXPECT_EQ(ReadFile(BackupPath()), old);
   EXPECT_EQ(Messages(),
             (Strings{
                 std::string("[Quillmoor] PluginConfig.json version mismatch (found: ") +
                     GetParam().found + ", expected: 3) — regenerating with new defaults.",
-                "[Quillmoor] Outdated PluginConfig.json kept as: " + BackupPath().string(),
+                "[Quillmoor] Outdated PluginConfig.json kept as: " + BackupPathText(),
                 "[Quillmoor] PluginConfig.json outdated, replaced — generated with defaults at: " +
-                    ConfigPath().string(),
+                    ConfigPathText(),
             }));
   EXPECT_EQ(MessagesAt("warning").size(), 1u);
 }
@@ -469,10 +470,10 @@ TEST_P(ConfigUnreadableFileTest, IsReportedAndNotOverwritten) {
   EXPECT_EQ(config, Config{});
   EXPECT_EQ(Messages(),
             (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " +
-                     ConfigPath().string() + ". Using defaults; the file is left unchanged."}));
+                     ConfigPathText() + ". Using defaults; the file is left unchanged."}));
   EXPECT_EQ(MessagesAt("error").size(), 1u);
   EXPECT_EQ(std::filesystem::symlink_status(ConfigPath()).type(), kind);
-  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+  EXPECT_EQ(ReadFile(GuidePath()), TextMode(Golden("PluginConfig.guide.json")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ConfigUnreadableFileTest,

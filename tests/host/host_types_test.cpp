@@ -74,7 +74,8 @@ TEST_F(HostTypesTest, Utf8DecodeReplacesMalformedInputInsteadOfFailing) {
   using AsaApi::Tools::Utf8Decode;
   EXPECT_EQ(Utf8Decode("ForceGC"), L"ForceGC");
   EXPECT_EQ(Utf8Decode("\xE2\x80\x94"), L"\u2014");
-  EXPECT_EQ(Utf8Decode("\xF0\x9F\x98\x80"), std::wstring(1, static_cast<wchar_t>(0x1F600)));
+  // One wide character, or a surrogate pair where wchar_t has 16 bits.
+  EXPECT_EQ(Utf8Decode("\xF0\x9F\x98\x80"), L"\U0001F600");
   EXPECT_EQ(Utf8Decode("a\xFF"
                        "b"),
             L"a\uFFFDb");

@@ -16,7 +16,7 @@ class LifecycleTest : public HostTest {
  protected:
   void Load() { host().LoadPlugin(QUILLMOOR_PLUGIN_PATH); }
   void Unload() { ASSERT_TRUE(host().UnloadPlugin("Quillmoor")); }
-  long CountOf(const std::string& message) const {
+  std::ptrdiff_t CountOf(const std::string& message) const {
     auto m = Messages();
     return std::count(m.begin(), m.end(), message);
   }

@@ -46,6 +46,10 @@ class HostTest : public ::testing::Test {
   devhost::Host& host() { return *host_; }
   const std::filesystem::path& ServerDir() const { return dir_.path(); }
   std::filesystem::path PluginDir() const { return dir_.path() / "ArkApi/Plugins/Quillmoor"; }
+  // The plugin folder as the plugin spells it in log lines: the server
+  // directory as the framework gives it, then "/ArkApi/Plugins/Quillmoor"
+  // (on Windows too).
+  std::string PluginDirText() const { return dir_.path().string() + "/ArkApi/Plugins/Quillmoor"; }
   // The plugin's host log messages so far ("[Quillmoor] ..." lines).
   std::vector<std::string> Messages() const { return host_->log().Messages("Quillmoor"); }
   // Messages of one level ("info", "warning", "error").
