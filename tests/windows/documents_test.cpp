@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(ServerDirs, DocumentsTest,
                                            ServerDirCase{"SpacesAndAccents", u8"Données/My Server"},
                                            ServerDirCase{"DeeperAndLatin1",
                                                          u8"Serveurs de l'été/Ark Ñandú 1"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         quillmoor_test::CaseName<ServerDirCase>);
 
 // --- an outdated configuration that cannot be replaced ---
 
@@ -172,6 +172,6 @@ INSTANTIATE_TEST_SUITE_P(
                                         return nullptr;
                                       },
                                       false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    quillmoor_test::CaseName<GuardedFileCase>);
 
 }  // namespace

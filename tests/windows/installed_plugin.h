@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
 #include <filesystem>
 #include <string>
 
@@ -55,6 +56,12 @@ class InstalledPluginTest : public HostTest {
   }
   std::filesystem::path server_dir_;
 };
+
+// Names a parameterised case after its row's `name`.
+template <typename Row>
+std::string CaseName(const ::testing::TestParamInfo<Row>& row) {
+  return row.param.name;
+}
 
 // Holds a file open as another program can: CreateFileW with only read
 // sharing, so that nobody may write, rename or delete it meanwhile. Sharing

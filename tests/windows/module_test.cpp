@@ -36,7 +36,8 @@ class ModulePathTest : public quillmoor_test::InstalledPluginTest,
       const std::size_t now = (folder / "x" / "Quillmoor.dll").native().size();
       folder /= std::wstring(want > now ? want - now + 1 : 1, L'p');
     }
-    return folder;
+    // One kind of separator, as the loader writes the path back.
+    return folder.make_preferred();
   }
 };
 
@@ -66,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, ModulePathTest,
                                            FolderCase{"OutsideTheCodePage", u8"Ωμέγα Сервер 服务器",
                                                       0},
                                            FolderCase{"LongestPathThatFits", u8"long", 259}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         quillmoor_test::CaseName<FolderCase>);
 
 class ReloadTest : public quillmoor_test::InstalledPluginTest {};
 
