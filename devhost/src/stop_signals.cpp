@@ -14,13 +14,6 @@ namespace {
 std::atomic<int> g_request{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-}  // namespace
-
-#ifndef _WIN32
-// ---- POSIX -----------------------------------------------------------------
-
-namespace {
-
 // SIGHUP: the terminal was closed; a server has nothing to reread.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -65,39 +58,5 @@ std::string_view StopRequest() {
       return "a signal";
   }
 }
-
-#else
-// ---- Windows ---------------------------------------------------------------
-// The C runtime's two signals for now; closing the console window or logging
-// off ends the process without an unload.
-
-namespace {
-
-extern "C" void OnStopSignal(int signal) {
-  g_request.store(signal);
-}
-
-}  // namespace
-
-void InstallStopSignals() {
-  for (int signal : {SIGINT, SIGTERM}) {
-    if (std::signal(signal, OnStopSignal) == SIG_ERR) {
-      throw std::system_error(errno, std::generic_category(), "signal");
-    }
-  }
-}
-
-std::string_view StopRequest() {
-  switch (g_request.load()) {
-    case 0:
-      return {};
-    case SIGINT:
-      return "SIGINT";
-    default:
-      return "SIGTERM";
-  }
-}
-
-#endif
 
 }  // namespace devhost
