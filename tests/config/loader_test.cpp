@@ -5,6 +5,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/loader.h"
@@ -463,6 +464,13 @@ class ConfigUnreadableFileTest : public ConfigTest,
 // Tests run as root, which reads a file of any mode: a directory and a link
 // to itself stand in for a file that is locked or not ours to read.
 TEST_P(ConfigUnreadableFileTest, IsReportedAndNotOverwritten) {
+#if defined(_WIN32)
+  // Creating a symbolic link takes a privilege that servers and Wine lack;
+  // there, a file held open without delete sharing is the unreadable one.
+  if (std::string_view(GetParam().name).find("Link") != std::string_view::npos) {
+    GTEST_SKIP() << "symbolic links need a privilege on Windows";
+  }
+#endif
   GetParam().make(ConfigPath());
   const auto kind = std::filesystem::symlink_status(ConfigPath()).type();
 
