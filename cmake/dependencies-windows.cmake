@@ -24,6 +24,10 @@ target_include_directories(quillmoor_windows_headers SYSTEM INTERFACE "${_header
 
 add_library(nlohmann_json::nlohmann_json ALIAS quillmoor_windows_headers)
 add_library(CLI11::CLI11 ALIAS quillmoor_windows_headers)
+add_library(quillmoor_fmt_header_only INTERFACE)
+target_compile_definitions(quillmoor_fmt_header_only INTERFACE FMT_HEADER_ONLY)
+target_link_libraries(quillmoor_fmt_header_only INTERFACE quillmoor_windows_headers)
+add_library(fmt::fmt-header-only ALIAS quillmoor_fmt_header_only)
 
 add_library(quillmoor_asio INTERFACE)
 target_compile_definitions(quillmoor_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED
