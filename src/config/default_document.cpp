@@ -2,28 +2,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "config/setting_value.h"
 #include "config/settings.h"
 
 namespace Quillmoor {
-namespace {
-
-template <typename T>
-nlohmann::json DocumentValue(const T& value) {
-  return value;
-}
-
-// Widened rather than re-rounded to a short decimal: 0.2f is written as
-// 0.20000000298023224, which reads back as exactly the same float.
-nlohmann::json DocumentValue(float value) {
-  return static_cast<double>(value);
-}
-
-}  // namespace
 
 nlohmann::json BuildDefaultDocument(const Config& config) {
   nlohmann::json document = {{"ConfigVersion", kConfigVersion}};
   ForEachSetting([&](const auto& setting) {
-    SlotOf(document, setting) = DocumentValue(setting.field(config));
+    SlotOf(document, setting) = SettingValue(setting.field(config), FloatForm::kWidened);
   });
   return document;
 }

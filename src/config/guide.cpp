@@ -1,32 +1,13 @@
 #include "config/guide.h"
 
-#include <charconv>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "config/config.h"
+#include "config/setting_value.h"
 #include "config/settings.h"
 
 namespace Quillmoor {
-namespace {
-
-template <typename T>
-nlohmann::json GuideValue(const T& value) {
-  return value;
-}
-
-// Unlike the defaults document, the guide is for reading: it shows 0.2, what
-// the operator should type, not the widened 0.20000000298023224. The float's
-// shortest text, read back as a double, is that number.
-nlohmann::json GuideValue(float value) {
-  char text[32];
-  const auto written = std::to_chars(text, text + sizeof text, value);
-  double shown = 0.0;
-  std::from_chars(text, written.ptr, shown);
-  return shown;
-}
-
-}  // namespace
 
 nlohmann::json BuildGuideDocument() {
   using nlohmann::json;
@@ -60,8 +41,9 @@ nlohmann::json BuildGuideDocument() {
   }
   const Config defaults;
   ForEachSetting([&](const auto& setting) {
-    SlotOf(guide, setting) = {{"_info", setting.info},
-                              {"default", GuideValue(setting.field(defaults))}};
+    SlotOf(guide, setting) = {
+        {"_info", setting.info},
+        {"default", SettingValue(setting.field(defaults), FloatForm::kShortest)}};
   });
   return guide;
 }
