@@ -65,12 +65,12 @@ ServerSpec ParseServerArgument(std::string_view text, const std::string& passwor
   if (eq == std::string_view::npos) {
     throw std::invalid_argument(fmt::format("'{}' is not NAME=HOST:PORT", text));
   }
-  ServerSpec spec;
-  spec.name = std::string(text.substr(0, eq));
-  CheckName(spec.name);
-  ParseAddress(text.substr(eq + 1), spec);
-  spec.password = password;
-  return spec;
+  ServerSpec target;
+  target.name = std::string(text.substr(0, eq));
+  CheckName(target.name);
+  ParseAddress(text.substr(eq + 1), target);
+  target.password = password;
+  return target;
 }
 
 std::vector<ServerSpec> ParseServersFile(std::string_view text) {
@@ -91,12 +91,12 @@ std::vector<ServerSpec> ParseServersFile(std::string_view text) {
       if (b2 == std::string_view::npos) {
         throw std::invalid_argument("expected NAME HOST:PORT PASSWORD");
       }
-      ServerSpec spec;
-      spec.name = std::string(line.substr(0, b1));
-      CheckName(spec.name);
-      ParseAddress(line.substr(a, b2 - a), spec);
-      spec.password = std::string(Trim(line.substr(b2)));
-      servers.push_back(std::move(spec));
+      ServerSpec target;
+      target.name = std::string(line.substr(0, b1));
+      CheckName(target.name);
+      ParseAddress(line.substr(a, b2 - a), target);
+      target.password = std::string(Trim(line.substr(b2)));
+      servers.push_back(std::move(target));
     } catch (const std::invalid_argument& e) {
       throw std::invalid_argument(fmt::format("line {}: {}", line_no, e.what()));
     }

@@ -34,8 +34,8 @@ Time Now() {
 
 struct Server {
   Server(ServerSpec s, asio::io_context& io)
-      : spec(std::move(s)), client(io.get_executor()), timer(io) {}
-  ServerSpec spec;
+      : target(std::move(s)), client(io.get_executor()), timer(io) {}
+  ServerSpec target;
   RconClient client;
   asio::steady_timer timer;
 };
@@ -101,8 +101,8 @@ class Watch {
         }
       });
     }
-    for (const auto& spec : options_.servers) {
-      servers_.push_back(std::make_unique<Server>(spec, io_));
+    for (const auto& target : options_.servers) {
+      servers_.push_back(std::make_unique<Server>(target, io_));
     }
     if (terminal_) {
       Redraw();
@@ -185,7 +185,7 @@ class Watch {
   asio::awaitable<std::string> Ask(Server& s, const std::string& command) {
     const bool reused = s.client.is_open();
     if (!reused) {
-      co_await s.client.Open(s.spec.host, s.spec.port, s.spec.password, options_.timeout);
+      co_await s.client.Open(s.target.host, s.target.port, s.target.password, options_.timeout);
     }
     try {
       co_return co_await s.client.Exec(command, options_.timeout);
@@ -194,7 +194,7 @@ class Watch {
         throw;
       }
     }
-    co_await s.client.Open(s.spec.host, s.spec.port, s.spec.password, options_.timeout);
+    co_await s.client.Open(s.target.host, s.target.port, s.target.password, options_.timeout);
     co_return co_await s.client.Exec(command, options_.timeout);
   }
 
@@ -216,19 +216,19 @@ class Watch {
             *next_force += *options_.force_gc_every;
           }
           const std::string reply = co_await Ask(s, options_.force_gc_command);
-          Record({Now(), s.spec.name, std::nullopt, Status::kForcedGc, reply});
+          Record({Now(), s.target.name, std::nullopt, Status::kForcedGc, reply});
         }
         const std::string body = co_await Ask(s, kStatsCommand);
         answered = true;
         try {
-          Record({Now(), s.spec.name, ParseObjectCount(body), Status::kOk, {}});
+          Record({Now(), s.target.name, ParseObjectCount(body), Status::kOk, {}});
         } catch (const std::runtime_error& e) {
-          Record({Now(), s.spec.name, std::nullopt, Status::kError, e.what()});
+          Record({Now(), s.target.name, std::nullopt, Status::kError, e.what()});
         }
       } catch (const AuthRejected& e) {
-        Record({Now(), s.spec.name, std::nullopt, Status::kAuthFailed, e.what()});
-        Message(fmt::format("{} ({}:{}): {}; it is no longer polled", s.spec.name, s.spec.host,
-                            s.spec.port, e.what()));
+        Record({Now(), s.target.name, std::nullopt, Status::kAuthFailed, e.what()});
+        Message(fmt::format("{} ({}:{}): {}; it is no longer polled", s.target.name, s.target.host,
+                            s.target.port, e.what()));
         failed_ = true;
         if (--polling_ == 0) {
           Stop();  // nothing left to watch
@@ -238,7 +238,7 @@ class Watch {
         if (stopping_) {
           co_return;
         }
-        Record({Now(), s.spec.name, std::nullopt, Status::kDown, e.what()});
+        Record({Now(), s.target.name, std::nullopt, Status::kDown, e.what()});
       }
       if (answered) {
         backoff = interval;
