@@ -70,7 +70,11 @@ void UnknownKeys(const json& doc, CheckResult& r) {
       top.emplace_back(s.key);
     }
   });
-  for (const auto& [name, value] : doc.items()) {
+  // Named, not a structured binding: the lambda below captures the name,
+  // which clang 14 refuses for a binding.
+  for (const auto& item : doc.items()) {
+    const std::string& name = item.key();
+    const json& value = item.value();
     if (std::find(top.begin(), top.end(), name) != top.end()) {
       if (Quillmoor::FindSection(name) == nullptr || !value.is_object()) {
         continue;
