@@ -36,7 +36,7 @@ class ConfigTest : public HostTest {
   std::filesystem::path BackupPath() const { return PluginDir() / "PluginConfig.json.bak"; }
   std::filesystem::path GuidePath() const { return PluginDir() / "PluginConfig.guide.json"; }
   void WriteConfig(const std::string& text) { WriteFile(ConfigPath(), text); }
-  Quillmoor::Config Load() const { return Quillmoor::LoadConfig(PluginDir().string()); }
+  Quillmoor::Config Load() const { return Quillmoor::LoadConfig(PluginDirText()); }
   std::string ConfigPathText() const { return PluginDirText() + "/PluginConfig.json"; }
   std::string BackupPathText() const { return PluginDirText() + "/PluginConfig.json.bak"; }
 };

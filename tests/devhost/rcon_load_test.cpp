@@ -197,7 +197,7 @@ class RconLoadTest : public quillmoor_test::HostTest {
     HostTest::SetUp();
     // Installed in its folder, as the dev server does, so that plugins.load
     // finds it again by name.
-    const auto installed = PluginDir() / "Quillmoor.so";
+    const auto installed = PluginDir() / std::filesystem::path(QUILLMOOR_PLUGIN_PATH).filename();
     std::filesystem::copy_file(QUILLMOOR_PLUGIN_PATH, installed);
     host().LoadPlugin(installed);
     devhost::RconOptions options;

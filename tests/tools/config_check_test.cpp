@@ -204,6 +204,23 @@ std::string Slurp(const std::filesystem::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A golden file as a text-mode stream writes it: CR LF line ends on Windows.
+std::string GoldenAsWritten(const char* name) {
+  const std::string text = Slurp(std::filesystem::path(QUILLMOOR_GOLDEN_DIR) / name);
+#if defined(_WIN32)
+  std::string crlf;
+  for (char c : text) {
+    if (c == '\n') {
+      crlf += '\r';
+    }
+    crlf += c;
+  }
+  return crlf;
+#else
+  return text;
+#endif
+}
+
 TEST(ConfigInitTest, WritesBothDocumentsAsThePluginDoesAndKeepsAnExistingConfig) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / "quillmoor-config-init-test";
@@ -211,15 +228,14 @@ TEST(ConfigInitTest, WritesBothDocumentsAsThePluginDoesAndKeepsAnExistingConfig)
   fs::create_directories(dir);
   std::ostringstream out, err;
   EXPECT_EQ(RunInit(dir, false, out, err), kExitClean);
-  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), Slurp(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json"));
-  EXPECT_EQ(Slurp(dir / "PluginConfig.guide.json"),
-            Slurp(QUILLMOOR_GOLDEN_DIR "/PluginConfig.guide.json"));
+  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
+  EXPECT_EQ(Slurp(dir / "PluginConfig.guide.json"), GoldenAsWritten("PluginConfig.guide.json"));
 
   std::ofstream(dir / "PluginConfig.json") << "{\"ConfigVersion\": 3}";
   EXPECT_EQ(RunInit(dir, false, out, err), kExitTrouble);
   EXPECT_EQ(Slurp(dir / "PluginConfig.json"), "{\"ConfigVersion\": 3}");
   EXPECT_EQ(RunInit(dir, true, out, err), kExitClean);
-  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), Slurp(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json"));
+  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
   EXPECT_EQ(RunInit(dir / "missing", false, out, err), kExitTrouble);
   fs::remove_all(dir);
 }
