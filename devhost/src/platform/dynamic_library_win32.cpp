@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "devhost/dynamic_library.h"
+#include "platform/native_path.h"
 #include "platform/utf8_path.h"
 
 namespace devhost {
@@ -13,22 +14,6 @@ namespace {
 // The system's message for `error`, without the line break it ends with.
 std::string SystemMessage(DWORD error) {
   return std::system_category().message(static_cast<int>(error));
-}
-
-// GetModuleFileNameW truncates silently: grow the buffer until the whole
-// path fits (paths of more than 260 characters exist).
-std::filesystem::path LoaderPath(HMODULE module) {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) {
-      return {};
-    }
-    if (n < buffer.size()) {
-      return std::filesystem::path(std::wstring(buffer.data(), n));
-    }
-    buffer.resize(buffer.size() * 2);
-  }
 }
 
 }  // namespace
@@ -59,7 +44,7 @@ void CloseLibrary(void* handle) {
 std::string ModuleIdentity(const std::string& module) {
   const std::filesystem::path path = PathFromUtf8(module);
   if (HMODULE loaded = GetModuleHandleW(path.c_str()); loaded != nullptr) {
-    if (auto spelled = LoaderPath(loaded); !spelled.empty()) {
+    if (auto spelled = ModuleFilePath(loaded); !spelled.empty()) {
       return PathToUtf8(spelled);
     }
   }

@@ -12,6 +12,12 @@ namespace devhost {
 // The full path of the running executable; empty if the system cannot tell.
 std::filesystem::path ExecutablePath();
 
+#if defined(_WIN32)
+// The full path of a loaded module (an HMODULE; null: the running
+// executable), however long; empty if the system cannot tell.
+std::filesystem::path ModuleFilePath(void* module);
+#endif
+
 // `path` in the system's narrow encoding: its bytes on Linux, the ANSI code
 // page on Windows, which narrow file functions use there. A character that
 // the code page lacks cannot be represented and becomes '?'.

@@ -6,10 +6,13 @@
 
 namespace devhost {
 
-std::filesystem::path ExecutablePath() {
+// GetModuleFileNameW truncates silently: grow the buffer until the whole
+// path fits (paths of more than 260 characters exist).
+std::filesystem::path ModuleFilePath(void* module) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(module), buffer.data(),
+                                       static_cast<DWORD>(buffer.size()));
     if (n == 0) {
       return {};
     }
@@ -18,6 +21,10 @@ std::filesystem::path ExecutablePath() {
     }
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::filesystem::path ExecutablePath() {
+  return ModuleFilePath(nullptr);
 }
 
 // Not path::string(): libstdc++ gives UTF-8 there and MSVC the code page,
