@@ -35,9 +35,10 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kPassword = "l0ad";
 constexpr std::int32_t kLoginId = 1'000'000;
 constexpr std::int32_t kSentinelId = 2'000'000;
-// Far beyond what a healthy run takes even under a sanitizer: only a hang or
-// a lost reply gets near it.
-constexpr auto kGiveUpAfter = 100s;
+// A client gives up when nothing has arrived for this long while it waits
+// for a reply: only a hang or a lost reply gets near it, however slow the
+// machine (a sanitizer, Wine, a loaded CI host) makes the whole run.
+constexpr auto kStallLimit = 20s;
 const std::string kStatsPrefix = R"({"cmd":"GetServerStats","data":{"uobjects":)";
 
 // A reply body is right for its request if it starts with `prefix` and ends
@@ -107,7 +108,7 @@ std::size_t OpenDescriptors() {
 // that a client thread never touches GoogleTest's state.
 class Client {
  public:
-  Client(std::uint16_t port, Clock::time_point give_up) : socket_(port), give_up_(give_up) {}
+  explicit Client(std::uint16_t port) : socket_(port) {}
 
   bool Login() {
     socket_.SendPacket(kLoginId, kAuth, kPassword);
@@ -127,8 +128,9 @@ class Client {
   bool Receive() {
     auto reply = Next();
     if (!reply) {
-      return Fail("no reply to request " + std::to_string(pending_.front().id) + " (" +
-                  std::to_string(replies_) + " replies so far)");
+      return Fail("no reply to request " + std::to_string(pending_.front().id) + " within " +
+                  std::to_string(kStallLimit.count()) + " s (" + std::to_string(replies_) +
+                  " replies so far)");
     }
     const Pending due = std::move(pending_.front());
     pending_.pop_front();
@@ -166,7 +168,8 @@ class Client {
   };
 
   std::optional<quillmoor_test::RconPacket> Next() {
-    while (Clock::now() < give_up_) {
+    const auto give_up = Clock::now() + kStallLimit;
+    while (Clock::now() < give_up) {
       if (auto p = socket_.TakePacket()) {
         return p;
       }
@@ -184,7 +187,6 @@ class Client {
   }
 
   RconSocket socket_;
-  Clock::time_point give_up_;
   std::deque<Pending> pending_;
   std::int32_t last_id_ = 0;
   std::size_t replies_ = 0;
@@ -228,7 +230,7 @@ class RconLoadTest : public quillmoor_test::HostTest {
         ++finished;
       });
     }
-    // The clients give up on their own at their deadline, so this ends.
+    // A client gives up on its own when its server stalls, so this ends.
     while (finished < threads.size()) {
       host().Tick(1.0 / 30);
       std::this_thread::sleep_for(1ms);
@@ -261,14 +263,13 @@ TEST_F(RconLoadTest, SixtyFourClientsPipeliningMixedRequestsEachGetEveryReplyInO
   const std::size_t blocks_before = host().allocator().OutstandingBlocks();
   const long rss_before = ResidentKiB();
   const auto started = Clock::now();
-  const auto give_up = started + kGiveUpAfter;
 
   std::vector<std::string> errors(kClients);
   std::vector<std::size_t> replies(kClients);
   std::vector<std::function<void()>> clients;
   for (int c = 0; c < kClients; ++c) {
     clients.push_back([&, c] {
-      Client client(port(), give_up);
+      Client client(port());
       bool ok = client.Login();
       int sent = 0;
       while (ok && (sent < requests || client.Outstanding() > 0)) {
@@ -299,11 +300,15 @@ TEST_F(RconLoadTest, SixtyFourClientsPipeliningMixedRequestsEachGetEveryReplyInO
   EXPECT_EQ(host().allocator().OutstandingBlocks(), blocks_before);
   EXPECT_EQ(host().allocator().BadFrees(), 0u);
   EXPECT_EQ(host().EscapedExceptions(), 0u);
+  std::size_t total = 0;
+  for (const std::size_t n : replies) {
+    total += n;
+  }
   std::printf(
-      "load: %d connections x %d requests in %.1f s; RSS %ld -> %ld KiB; "
+      "load: %d connections x %d requests in %.1f s (%.0f replies/s); RSS %ld -> %ld KiB; "
       "engine blocks %zu -> %zu\n",
-      kClients, requests, seconds, rss_before, ResidentKiB(), blocks_before,
-      host().allocator().OutstandingBlocks());
+      kClients, requests, seconds, static_cast<double>(total) / seconds, rss_before,
+      ResidentKiB(), blocks_before, host().allocator().OutstandingBlocks());
 }
 
 TEST_F(RconLoadTest, TwoHundredReloadsUnderPollingLeaveNothingBehind) {
@@ -316,7 +321,6 @@ TEST_F(RconLoadTest, TwoHundredReloadsUnderPollingLeaveNothingBehind) {
   const std::size_t fds_before = OpenDescriptors();
   const long rss_before = ResidentKiB();
   const auto started = Clock::now();
-  const auto give_up = started + kGiveUpAfter;
 
   std::atomic<bool> reloading{true};
   std::string admin_error;
@@ -324,7 +328,7 @@ TEST_F(RconLoadTest, TwoHundredReloadsUnderPollingLeaveNothingBehind) {
   std::vector<std::size_t> polls(kPollers);
   std::vector<std::function<void()>> clients;
   clients.push_back([&] {
-    Client admin(port(), give_up);
+    Client admin(port());
     bool ok = admin.Login();
     for (int cycle = 0; ok && cycle < kCycles; ++cycle) {
       for (const char* verb : {"unload", "load"}) {
@@ -340,7 +344,7 @@ TEST_F(RconLoadTest, TwoHundredReloadsUnderPollingLeaveNothingBehind) {
   });
   for (int p = 0; p < kPollers; ++p) {
     clients.push_back([&, p] {
-      Client poller(port(), give_up);
+      Client poller(port());
       // Between an unload and the next load the command does not exist:
       // that answer is expected, any other is not, and so is silence.
       auto accepts = [](const std::string& b) {

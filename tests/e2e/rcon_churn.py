@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Opens and closes RCON connections to a dev server on this machine, as a
 scanner or a monitoring tool would: COUNT times, each either closed at once
-or after logging in and running one command. Stops by itself after COUNT
-cycles or DEADLINE seconds, whichever comes first; exit status 1 if a cycle
-failed or the deadline cut the run short.
+or after logging in and running one command. Exit status 1 if a cycle failed,
+or if the server let one step of a cycle wait for STALL seconds: a slow
+machine only makes the run longer, a server that hangs fails it.
 
 Usage: rcon_churn.py PORT COUNT [PASSWORD COMMAND]"""
 import socket
@@ -12,7 +12,7 @@ import sys
 import time
 
 HOST = "127.0.0.1"  # loopback only: this is a load on our own server
-DEADLINE = 90.0
+STALL = 20.0
 AUTH, AUTH_RESPONSE, EXEC = 3, 2, 2
 
 
@@ -55,13 +55,9 @@ def login_and_run(sock, password, command):
 def main():
     port, count = int(sys.argv[1]), int(sys.argv[2])
     login = sys.argv[3:5] if len(sys.argv) >= 5 else None
-    end = time.monotonic() + DEADLINE
     for i in range(count):
-        if time.monotonic() > end:
-            print(f"deadline reached after {i} of {count} cycles", file=sys.stderr)
-            return 1
         try:
-            with socket.create_connection((HOST, port), timeout=10) as sock:
+            with socket.create_connection((HOST, port), timeout=STALL) as sock:
                 if login:
                     login_and_run(sock, *login)
         except (OSError, ConnectionError) as e:

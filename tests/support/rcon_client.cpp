@@ -64,30 +64,41 @@ bool RconSocket::Send(std::string_view bytes) {
   return !ec;
 }
 
-// Portable without a reactor: try to read, and between tries sleep a moment.
+bool RconSocket::ReadSome() {
+  char chunk[65536];
+  asio::error_code ec;
+  const std::size_t n = socket_.read_some(asio::buffer(chunk), ec);
+  if (!ec) {
+    buffer_.append(chunk, n);
+    return true;
+  }
+  if (ec != asio::error::would_block && ec != asio::error::try_again &&
+      ec != asio::error::interrupted) {
+    closed_ = true;
+  }
+  return false;
+}
+
+// Waits in the system for the socket to become readable rather than trying
+// again and again: under Wine every failed read is a round trip to the Wine
+// server, and a test's many clients trying every millisecond starve the
+// very server they are waiting for.
 bool RconSocket::Poll(std::chrono::milliseconds wait) {
   if (closed_) {
     return false;
   }
-  const auto deadline = std::chrono::steady_clock::now() + wait;
-  for (;;) {
-    char chunk[65536];
-    asio::error_code ec;
-    const std::size_t n = socket_.read_some(asio::buffer(chunk), ec);
-    if (!ec) {
-      buffer_.append(chunk, n);
-      return true;
-    }
-    if (ec != asio::error::would_block && ec != asio::error::try_again &&
-        ec != asio::error::interrupted) {
-      closed_ = true;
-      return false;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (ReadSome() || closed_) {
+    return !closed_;
   }
+  socket_.async_wait(asio::socket_base::wait_read, [](const asio::error_code&) {});
+  io_.restart();
+  if (io_.run_for(wait) == 0) {
+    socket_.cancel();
+    io_.restart();
+    io_.run();  // the cancelled wait's handler
+  }
+  ReadSome();
+  return !closed_;
 }
 
 std::optional<RconPacket> RconSocket::TakePacket() {

@@ -58,6 +58,9 @@ class RconSocket {
   void Abort();
 
  private:
+  // One read of what has arrived; false when nothing had (or the peer left).
+  bool ReadSome();
+
   asio::io_context io_;
   asio::ip::tcp::socket socket_;
   std::string buffer_;
