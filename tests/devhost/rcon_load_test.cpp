@@ -307,8 +307,8 @@ TEST_F(RconLoadTest, SixtyFourClientsPipeliningMixedRequestsEachGetEveryReplyInO
   std::printf(
       "load: %d connections x %d requests in %.1f s (%.0f replies/s); RSS %ld -> %ld KiB; "
       "engine blocks %zu -> %zu\n",
-      kClients, requests, seconds, static_cast<double>(total) / seconds, rss_before,
-      ResidentKiB(), blocks_before, host().allocator().OutstandingBlocks());
+      kClients, requests, seconds, static_cast<double>(total) / seconds, rss_before, ResidentKiB(),
+      blocks_before, host().allocator().OutstandingBlocks());
 }
 
 TEST_F(RconLoadTest, TwoHundredReloadsUnderPollingLeaveNothingBehind) {
