@@ -13,7 +13,7 @@
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
-#include "watch/rcon_client.h"
+#include "rcon_wire/client.h"
 #include "watch/stats_reply.h"
 
 namespace watch {
@@ -32,7 +32,7 @@ struct Server {
   Server(ServerSpec s, asio::io_context& io)
       : target(std::move(s)), client(io.get_executor()), timer(io) {}
   ServerSpec target;
-  RconClient client;
+  rcon_wire::Client client;
   asio::steady_timer timer;
 };
 
@@ -129,7 +129,7 @@ class Watch {
         } catch (const std::runtime_error& e) {
           outputs_.Add({Now(), s.target.name, std::nullopt, Status::kError, e.what()});
         }
-      } catch (const AuthRejected& e) {
+      } catch (const rcon_wire::AuthRejected& e) {
         outputs_.Add({Now(), s.target.name, std::nullopt, Status::kAuthFailed, e.what()});
         outputs_.Fail(fmt::format("{} ({}:{}): {}; it is no longer polled", s.target.name,
                                   s.target.host, s.target.port, e.what()));
