@@ -34,8 +34,8 @@ class Sink {
   virtual void Start() {}
   // Every observation, in the order they were made.
   virtual void Add(const Sample& sample) = 0;
-  // A message went to standard error since the last call: a sink that
-  // redraws the terminal in place must not draw over it.
+  // A message was just written to standard error: a sink that redraws the
+  // terminal in place must draw below it from now on.
   virtual void Interrupted() {}
   // Once, after the last observation.
   virtual void Finish() {}

@@ -1,7 +1,6 @@
 #include "watch/sinks.h"
 
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -83,18 +82,19 @@ class CsvSink final : public Sink {
 }  // namespace
 
 bool AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs) {
+  // Sinks get each observation in this order; none writes before Start.
   try {
     if (!options.csv.empty()) {
       outputs.Attach(std::make_unique<CsvSink>(options.csv));
     }
+    if (!options.plot.empty()) {
+      outputs.Attach(std::make_unique<ChartSink>(options.plot, options.stats_logs, outputs));
+    }
+    outputs.Attach(std::make_unique<TableSink>(options.servers, out, terminal));
   } catch (const std::exception& e) {
     outputs.Fail(e.what());
     return false;
   }
-  if (!options.plot.empty()) {
-    outputs.Attach(std::make_unique<ChartSink>(options.plot, options.stats_logs, outputs));
-  }
-  outputs.Attach(std::make_unique<TableSink>(options.servers, out, terminal));
   return true;
 }
 
