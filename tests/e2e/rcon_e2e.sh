@@ -129,11 +129,8 @@ closed_stdout_keeps_running() {
   PID=$!
   wait "$head_pid" || true
   [ -s "$WORK/first" ] || fail "nothing reached standard output"
-  for i in $(seq 1 100); do
-    grep -qs "RCON listening on 127.0.0.1:$PORT" "$(host_log)" && break
-    kill -0 "$PID" 2>/dev/null || fail "the dev server died with its standard output closed"
-    sleep 0.1
-  done
+  wait_listening "$PID" "$(host_log)" "$PORT" 100 ||
+    fail "the dev server did not listen with its standard output closed"
   # Each of these writes lines to the closed standard output.
   for i in 1 2 3; do
     rc GetServerStats | grep -q '"status":"success"' || fail "no reply with standard output closed"

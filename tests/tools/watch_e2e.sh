@@ -9,66 +9,26 @@ set -euo pipefail
 WATCH=$1
 DEVSERVER=$2
 PLUGIN=$3
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/quillmoor-watch-XXXXXX")
-PIDS=()
+source "$(dirname "$0")/../support/e2e.sh" watch
 PW="watch-pw"
 
-cleanup() {
-  local p
-  for p in "${PIDS[@]}"; do
-    kill -KILL "$p" 2>/dev/null || true
-  done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$WORK"/*.out; do
-    echo "--- $f (last 20 lines) ---" >&2
-    tail -n 20 "$f" >&2
-  done
-  exit 1
-}
-
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-# start NAME PORT: a dev server in $WORK/NAME; prints its pid once it listens.
+# start NAME PORT [SEEN]: a dev server in $WORK/NAME; prints its pid once it
+# listens (SEEN times before: the output file is appended to across restarts).
 start() {
-  local name=$1 port=$2 i pid
+  local name=$1 port=$2 pid
   mkdir -p "$WORK/$name/ArkApi/Plugins/Quillmoor"
   "$DEVSERVER" --server-dir "$WORK/$name" --plugin "$PLUGIN" --rcon-port "$port" \
     --rcon-password "$PW" --time-scale 600 >>"$WORK/$name.out" 2>&1 &
   pid=$!
-  for i in $(seq 1 100); do
-    [ "$(grep -c "RCON listening on 127.0.0.1:$port" "$WORK/$name.out")" -gt "${3:-0}" ] &&
-      { echo "$pid"; return 0; }
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  return 1
-}
-
-# stop PID: SIGTERM, then waits (at most 10 s) until the process is gone.
-stop() {
-  local i
-  kill -TERM "$1"
-  for i in $(seq 1 100); do
-    kill -0 "$1" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  fail "process $1 did not stop within 10 s"
+  wait_listening "$pid" "$WORK/$name.out" "$port" 100 "${3:-0}" && echo "$pid"
 }
 
 A_PORT=$(free_port)
 B_PORT=$(free_port)
 A_PID=$(start alpha "$A_PORT") || fail "alpha did not start"
-PIDS+=("$A_PID")
+track "$A_PID"
 B_PID=$(start beta "$B_PORT") || fail "beta did not start"
-PIDS+=("$B_PID")
+track "$B_PID"
 
 cat >"$WORK/servers" <<SERVERS
 # name  address  password
@@ -83,29 +43,22 @@ CSV="$WORK/counts.csv"
   --plot "$WORK/chart.svg" --stats-log "beta=$WORK/beta/ArkApi/Plugins/Quillmoor/Quillmoor_stats.log" \
   >"$WORK/watch.out" 2>&1 &
 W_PID=$!
-PIDS+=("$W_PID")
+track "$W_PID"
 
 sleep 2
-stop "$A_PID"
+stop_process "$A_PID" TERM
 sleep 1
 A_PID=$(start alpha "$A_PORT" 1) || fail "alpha did not start again"
-PIDS+=("$A_PID")
-# Until the watcher has found alpha again (its back-off is short here).
-for i in $(seq 1 150); do
+track "$A_PID"
+alpha_back() {
   awk -F, '$2 == "alpha" && $4 == "down" { down = 1 } $2 == "alpha" && $4 == "ok" && down { back = 1 }
-           END { exit !back }' "$CSV" && break
-  sleep 0.1
-done
+           END { exit !back }' "$CSV"
+}
+# Until the watcher has found alpha again (its back-off is short here).
+wait_for 150 alpha_back || true
 sleep 1
-kill -INT "$W_PID"
-status=0
-for i in $(seq 1 100); do
-  kill -0 "$W_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$W_PID" 2>/dev/null && fail "the watcher did not stop within 10 s of SIGINT"
-wait "$W_PID" || status=$?
-[ "$status" -eq 1 ] || fail "exit status $status after a refused password; expected 1"
+stop_process "$W_PID" INT
+[ "$STATUS" -eq 1 ] || fail "exit status $STATUS after a refused password; expected 1"
 grep -q "gamma (127.0.0.1:$B_PORT): password refused; it is no longer polled" "$WORK/watch.out" ||
   fail "no report of the refused password"
 [ "$(grep -c "password refused" "$WORK/watch.out")" -eq 2 ] ||
@@ -169,6 +122,6 @@ assert (w, h) == (1200, 640), (w, h)
 assert len(data) > 20000, len(data)
 PY
 
-stop "$B_PID"
-stop "$A_PID"
+stop_process "$B_PID" TERM
+stop_process "$A_PID" TERM
 echo "PASS: watch_e2e"

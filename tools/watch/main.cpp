@@ -8,6 +8,8 @@
 #include <iostream>
 
 #include "watch/options.h"
+#include "watch/sink.h"
+#include "watch/sinks.h"
 #include "watch/watcher.h"
 
 int main(int argc, char** argv) {
@@ -23,7 +25,11 @@ int main(int argc, char** argv) {
     if (options.plot_from_csv) {
       return watch::RunPlot(options, std::cerr);
     }
-    return watch::RunWatch(options, std::cout, std::cerr, isatty(fileno(stdout)) != 0);
+    watch::Outputs outputs(std::cerr);
+    if (!watch::AttachSinks(options, std::cout, isatty(fileno(stdout)) != 0, outputs)) {
+      return watch::kExitFailure;
+    }
+    return watch::RunWatch(options, outputs);
   } catch (const std::exception& e) {
     std::cerr << "quillmoor-watch: " << e.what() << '\n';
   } catch (...) {

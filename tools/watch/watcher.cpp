@@ -6,7 +6,6 @@
 #include <optional>
 
 #include <fmt/format.h>
-#include <fmt/ostream.h>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/io_context.hpp>
@@ -14,11 +13,8 @@
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
-#include "watch/chart.h"
-#include "watch/csv.h"
-#include "watch/rcon_client.h"
+#include "rcon_wire/client.h"
 #include "watch/stats_reply.h"
-#include "watch/table.h"
 
 namespace watch {
 
@@ -36,58 +32,16 @@ struct Server {
   Server(ServerSpec s, asio::io_context& io)
       : target(std::move(s)), client(io.get_executor()), timer(io) {}
   ServerSpec target;
-  RconClient client;
+  rcon_wire::Client client;
   asio::steady_timer timer;
 };
 
-// Reads the statistics logs; a log that cannot be read costs its marks, not
-// the chart.
-std::vector<LogMarks> ReadMarks(const std::vector<StatsLogSpec>& logs, std::ostream& err,
-                                bool& failed) {
-  std::vector<LogMarks> marks;
-  for (const auto& log : logs) {
-    try {
-      marks.push_back({log.server, ReadForcedCollections(log.path)});
-    } catch (const std::exception& e) {
-      fmt::print(err, "quillmoor-watch: {}\n", e.what());
-      failed = true;
-    }
-  }
-  return marks;
-}
-
-bool Draw(const std::filesystem::path& path, const std::vector<Sample>& samples,
-          const std::vector<LogMarks>& marks, std::ostream& err) {
-  try {
-    DrawChart(path, samples, marks);
-    fmt::print(err, "quillmoor-watch: chart written to {}\n", path.string());
-    return true;
-  } catch (const std::exception& e) {
-    fmt::print(err, "quillmoor-watch: no chart: {}\n", e.what());
-    return false;
-  }
-}
-
 class Watch {
  public:
-  Watch(const WatchOptions& options, std::ostream& out, std::ostream& err, bool terminal)
-      : options_(options),
-        out_(out),
-        err_(err),
-        terminal_(terminal),
-        signals_(io_, SIGINT, SIGTERM),
-        stop_timer_(io_),
-        table_(Names(options.servers)) {}
+  Watch(const WatchOptions& options, Outputs& outputs)
+      : options_(options), outputs_(outputs), signals_(io_, SIGINT, SIGTERM), stop_timer_(io_) {}
 
   int Run() {
-    if (!options_.csv.empty()) {
-      try {
-        csv_.emplace(options_.csv);
-      } catch (const std::exception& e) {
-        fmt::print(err_, "quillmoor-watch: {}\n", e.what());
-        return kExitFailure;
-      }
-    }
     signals_.async_wait([this](std::error_code ec, int) {
       if (!ec) {
         Stop();
@@ -104,31 +58,17 @@ class Watch {
     for (const auto& target : options_.servers) {
       servers_.push_back(std::make_unique<Server>(target, io_));
     }
-    if (terminal_) {
-      Redraw();
-    }
+    outputs_.Start();
     polling_ = servers_.size();
     for (auto& s : servers_) {
       asio::co_spawn(io_, Poll(*s), asio::detached);
     }
     io_.run();
-
-    if (!options_.plot.empty()) {
-      const auto marks = ReadMarks(options_.stats_logs, err_, failed_);
-      failed_ = !Draw(options_.plot, samples_, marks, err_) || failed_;
-    }
-    return failed_ ? kExitFailure : kExitOk;
+    outputs_.Finish();
+    return outputs_.failed() ? kExitFailure : kExitOk;
   }
 
  private:
-  static std::vector<std::string> Names(const std::vector<ServerSpec>& servers) {
-    std::vector<std::string> names;
-    for (const auto& s : servers) {
-      names.push_back(s.name);
-    }
-    return names;
-  }
-
   void Stop() {
     if (stopping_) {
       return;
@@ -140,42 +80,6 @@ class Watch {
       s->timer.cancel();
       s->client.Close();
     }
-  }
-
-  void Record(Sample sample) {
-    if (csv_) {
-      try {
-        csv_->Write(sample);
-      } catch (const std::exception& e) {
-        // Keep polling: the table and the chart still work, and the exit
-        // code tells the rows are incomplete.
-        Message(fmt::format("{}; no more rows are written", e.what()));
-        csv_.reset();
-        failed_ = true;
-      }
-    }
-    const std::string line = table_.Add(sample);
-    if (terminal_) {
-      Redraw();
-    } else {
-      out_ << line << '\n' << std::flush;
-    }
-    samples_.push_back(std::move(sample));
-  }
-
-  void Message(const std::string& text) {
-    fmt::print(err_, "quillmoor-watch: {}\n", text);
-    err_.flush();
-    drawn_ = 0;  // the table starts again below the message
-  }
-
-  void Redraw() {
-    if (drawn_ > 0) {
-      // Up to the table's first line, then clear to the end of the screen.
-      out_ << "\x1b[" << drawn_ << "F\x1b[J";
-    }
-    out_ << table_.Render() << std::flush;
-    drawn_ = table_.line_count();
   }
 
   // Sends `command` on the server's connection, opening it first if need be.
@@ -216,20 +120,19 @@ class Watch {
             *next_force += *options_.force_gc_every;
           }
           const std::string reply = co_await Ask(s, options_.force_gc_command);
-          Record({Now(), s.target.name, std::nullopt, Status::kForcedGc, reply});
+          outputs_.Add({Now(), s.target.name, std::nullopt, Status::kForcedGc, reply});
         }
         const std::string body = co_await Ask(s, kStatsCommand);
         answered = true;
         try {
-          Record({Now(), s.target.name, ParseObjectCount(body), Status::kOk, {}});
+          outputs_.Add({Now(), s.target.name, ParseObjectCount(body), Status::kOk, {}});
         } catch (const std::runtime_error& e) {
-          Record({Now(), s.target.name, std::nullopt, Status::kError, e.what()});
+          outputs_.Add({Now(), s.target.name, std::nullopt, Status::kError, e.what()});
         }
-      } catch (const AuthRejected& e) {
-        Record({Now(), s.target.name, std::nullopt, Status::kAuthFailed, e.what()});
-        Message(fmt::format("{} ({}:{}): {}; it is no longer polled", s.target.name, s.target.host,
-                            s.target.port, e.what()));
-        failed_ = true;
+      } catch (const rcon_wire::AuthRejected& e) {
+        outputs_.Add({Now(), s.target.name, std::nullopt, Status::kAuthFailed, e.what()});
+        outputs_.Fail(fmt::format("{} ({}:{}): {}; it is no longer polled", s.target.name,
+                                  s.target.host, s.target.port, e.what()));
         if (--polling_ == 0) {
           Stop();  // nothing left to watch
         }
@@ -238,7 +141,7 @@ class Watch {
         if (stopping_) {
           co_return;
         }
-        Record({Now(), s.target.name, std::nullopt, Status::kDown, e.what()});
+        outputs_.Add({Now(), s.target.name, std::nullopt, Status::kDown, e.what()});
       }
       if (answered) {
         backoff = interval;
@@ -260,40 +163,19 @@ class Watch {
   }
 
   const WatchOptions& options_;
-  std::ostream& out_;
-  std::ostream& err_;
-  bool terminal_;
+  Outputs& outputs_;
   asio::io_context io_;
   asio::signal_set signals_;
   asio::steady_timer stop_timer_;
-  Table table_;
-  std::optional<CsvWriter> csv_;
   std::vector<std::unique_ptr<Server>> servers_;
-  std::vector<Sample> samples_;
-  std::size_t drawn_ = 0;
   std::size_t polling_ = 0;  // servers whose loop goes on
   bool stopping_ = false;
-  bool failed_ = false;
 };
 
 }  // namespace
 
-int RunWatch(const WatchOptions& options, std::ostream& out, std::ostream& err, bool terminal) {
-  return Watch(options, out, err, terminal).Run();
-}
-
-int RunPlot(const WatchOptions& options, std::ostream& err) {
-  std::vector<Sample> samples;
-  try {
-    samples = ReadCsv(*options.plot_from_csv);
-  } catch (const std::exception& e) {
-    fmt::print(err, "quillmoor-watch: {}\n", e.what());
-    return kExitFailure;
-  }
-  bool failed = false;
-  const auto marks = ReadMarks(options.stats_logs, err, failed);
-  failed = !Draw(options.plot, samples, marks, err) || failed;
-  return failed ? kExitFailure : kExitOk;
+int RunWatch(const WatchOptions& options, Outputs& outputs) {
+  return Watch(options, outputs).Run();
 }
 
 }  // namespace watch

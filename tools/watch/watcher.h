@@ -1,21 +1,17 @@
-// The watcher's two runs: the live poll of every server (one thread, Asio
-// coroutines, one request in flight per server) and the chart from a CSV
-// file. Each returns the process's exit code (see options.h).
+// The watcher's live run: the poll of every server (one thread, Asio
+// coroutines, one request in flight per server), each observation handed to
+// the run's outputs.
 #pragma once
 
-#include <ostream>
-
 #include "watch/options.h"
+#include "watch/sink.h"
 
 namespace watch {
 
-// Polls until SIGINT, SIGTERM or the duration stops it; then the CSV file is
-// complete and the chart is drawn. Writes the table to `out` (redrawn in
-// place when `terminal`, one line per observation otherwise) and problems
-// to `err`.
-int RunWatch(const WatchOptions& options, std::ostream& out, std::ostream& err, bool terminal);
-
-// Draws options.plot from options.plot_from_csv and the statistics logs.
-int RunPlot(const WatchOptions& options, std::ostream& err);
+// Polls options.servers until SIGINT, SIGTERM or the duration stops it,
+// starting `outputs` first and finishing them at the end. Returns the
+// process's exit code (see options.h): kExitFailure when an output failed or
+// a password was refused.
+int RunWatch(const WatchOptions& options, Outputs& outputs);
 
 }  // namespace watch

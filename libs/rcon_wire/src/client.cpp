@@ -1,4 +1,4 @@
-#include "watch/rcon_client.h"
+#include "rcon_wire/client.h"
 
 #include <string_view>
 #include <system_error>
@@ -11,11 +11,9 @@
 
 #include "rcon_wire/codec.h"
 
-namespace watch {
+namespace rcon_wire {
 
 namespace {
-
-namespace wire = rcon_wire;
 
 // A client has no reason to refuse a long reply; the bound only keeps a
 // babbling peer from filling memory.
@@ -24,19 +22,19 @@ constexpr std::int32_t kAuthId = 0x51;
 
 }  // namespace
 
-struct RconClient::Reader {
-  wire::Decoder decoder{kMaxPacketSize};
+struct Client::Reader {
+  Decoder decoder{kMaxPacketSize};
   std::array<char, 4096> buf{};
 
-  asio::awaitable<wire::Packet> Next(asio::ip::tcp::socket& socket) {
+  asio::awaitable<Packet> Next(asio::ip::tcp::socket& socket) {
     for (;;) {
-      wire::Packet p;
+      Packet p;
       switch (decoder.Next(p)) {
-        case wire::Decoder::Result::kPacket:
+        case Decoder::Result::kPacket:
           co_return p;
-        case wire::Decoder::Result::kError:
+        case Decoder::Result::kError:
           throw std::runtime_error("malformed packet from the server: " + decoder.error());
-        case wire::Decoder::Result::kNeedMore:
+        case Decoder::Result::kNeedMore:
           break;
       }
       const std::size_t n = co_await socket.async_read_some(asio::buffer(buf), asio::use_awaitable);
@@ -45,12 +43,12 @@ struct RconClient::Reader {
   }
 };
 
-RconClient::RconClient(const asio::any_io_executor& executor)
+Client::Client(const asio::any_io_executor& executor)
     : resolver_(executor), socket_(executor), deadline_(executor) {}
 
-RconClient::~RconClient() = default;
+Client::~Client() = default;
 
-void RconClient::Arm(std::chrono::milliseconds timeout) {
+void Client::Arm(std::chrono::milliseconds timeout) {
   timed_out_ = false;
   timeout_ = timeout;
   deadline_.expires_after(timeout);
@@ -64,11 +62,11 @@ void RconClient::Arm(std::chrono::milliseconds timeout) {
   });
 }
 
-void RconClient::Disarm() {
+void Client::Disarm() {
   deadline_.cancel();
 }
 
-void RconClient::Rethrow(const std::exception& e, std::string_view step) {
+void Client::Rethrow(const std::exception& e, std::string_view step) {
   Close();
   if (timed_out_) {
     throw std::runtime_error(fmt::format("{}: no answer within {} ms", step, timeout_.count()));
@@ -82,8 +80,8 @@ void RconClient::Rethrow(const std::exception& e, std::string_view step) {
   throw std::runtime_error(fmt::format("{}: {}", step, e.what()));
 }
 
-asio::awaitable<void> RconClient::Open(std::string host, std::uint16_t port, std::string password,
-                                       std::chrono::milliseconds timeout) {
+asio::awaitable<void> Client::Open(std::string host, std::uint16_t port, std::string password,
+                                   std::chrono::milliseconds timeout) {
   Close();
   reader_ = std::make_unique<Reader>();
   Arm(timeout);
@@ -93,15 +91,15 @@ asio::awaitable<void> RconClient::Open(std::string host, std::uint16_t port, std
         co_await resolver_.async_resolve(host, std::to_string(port), asio::use_awaitable);
     co_await asio::async_connect(socket_, endpoints, asio::use_awaitable);
     step = "login";
-    const std::string auth = wire::Encode(kAuthId, wire::kAuth, password);
+    const std::string auth = Encode(kAuthId, kAuth, password);
     co_await asio::async_write(socket_, asio::buffer(auth), asio::use_awaitable);
     for (;;) {
-      const wire::Packet p = co_await reader_->Next(socket_);
+      const Packet p = co_await reader_->Next(socket_);
       // Some servers send an empty RESPONSE_VALUE before the verdict.
-      if (p.type == wire::kResponseValue) {
+      if (p.type == kResponseValue) {
         continue;
       }
-      if (p.type != wire::kAuthResponse) {
+      if (p.type != kAuthResponse) {
         throw std::runtime_error(fmt::format("unexpected packet type {}", p.type));
       }
       if (p.id == -1) {
@@ -123,20 +121,18 @@ asio::awaitable<void> RconClient::Open(std::string host, std::uint16_t port, std
   Disarm();
 }
 
-asio::awaitable<std::string> RconClient::Exec(std::string command,
-                                              std::chrono::milliseconds timeout) {
+asio::awaitable<std::string> Client::Exec(std::string command, std::chrono::milliseconds timeout) {
   const std::int32_t id = next_id_;
   next_id_ = next_id_ == 0x7FFFFFFF ? 1 : next_id_ + 1;
   Arm(timeout);
   std::string body;
   try {
-    const std::string packet = wire::Encode(id, wire::kExecCommand, command);
+    const std::string packet = Encode(id, kExecCommand, command);
     co_await asio::async_write(socket_, asio::buffer(packet), asio::use_awaitable);
-    // GetServerStats and ForceGC replies are short, so one packet is the whole
-    // reply; packets with other ids are leftovers and skipped.
+    // Packets with other ids are leftovers of earlier commands.
     for (;;) {
-      wire::Packet p = co_await reader_->Next(socket_);
-      if (p.id == id && p.type == wire::kResponseValue) {
+      Packet p = co_await reader_->Next(socket_);
+      if (p.id == id && p.type == kResponseValue) {
         body = std::move(p.body);
         break;
       }
@@ -149,10 +145,10 @@ asio::awaitable<std::string> RconClient::Exec(std::string command,
   co_return body;
 }
 
-void RconClient::Close() {
+void Client::Close() {
   resolver_.cancel();
   std::error_code ignored;
   socket_.close(ignored);
 }
 
-}  // namespace watch
+}  // namespace rcon_wire

@@ -1,4 +1,4 @@
-// Tests of the watcher's RCON client against a scripted server on loopback:
+// Tests of the RCON client against a scripted server on loopback:
 // the login's variants, malformed and split packets, a silent server.
 #include <gtest/gtest.h>
 
@@ -11,12 +11,13 @@
 #include <string>
 #include <thread>
 
-#include "watch/rcon_client.h"
+#include "rcon_wire/client.h"
 
-namespace watch {
 namespace {
 
 using asio::ip::tcp;
+using rcon_wire::AuthRejected;
+using rcon_wire::Client;
 
 std::string Int(std::int32_t v) {
   std::string out;
@@ -100,7 +101,7 @@ TEST(RconClientTest, LoginOutcomesAndOneCommand) {
       asio::read(s, asio::buffer(sink), ec);
     });
 
-    RconClient client(io.get_executor());
+    Client client(io.get_executor());
     std::string body, error;
     bool rejected = false;
     asio::co_spawn(
@@ -141,4 +142,3 @@ TEST(RconClientTest, LoginOutcomesAndOneCommand) {
 }
 
 }  // namespace
-}  // namespace watch

@@ -1,6 +1,7 @@
-// A Source RCON client connection: connect and log in, then one command at a
-// time, each bounded by a timeout. Coroutines on the caller's executor; the
-// object and its calls belong to that executor's one thread.
+// A Source RCON client connection over the codec: connect and log in, then
+// one command at a time, each bounded by a timeout. Coroutines on the
+// caller's executor; the object and its calls belong to that executor's one
+// thread.
 #pragma once
 
 #include <array>
@@ -16,7 +17,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
-namespace watch {
+namespace rcon_wire {
 
 // The server refused the password: retrying cannot succeed.
 class AuthRejected : public std::runtime_error {
@@ -24,12 +25,12 @@ class AuthRejected : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-class RconClient {
+class Client {
  public:
-  explicit RconClient(const asio::any_io_executor& executor);
-  RconClient(const RconClient&) = delete;
-  RconClient& operator=(const RconClient&) = delete;
-  ~RconClient();
+  explicit Client(const asio::any_io_executor& executor);
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+  ~Client();
 
   // Resolves `host`, connects and logs in, all within `timeout`. Throws
   // AuthRejected for a refused password and std::runtime_error with the
@@ -37,8 +38,10 @@ class RconClient {
   asio::awaitable<void> Open(std::string host, std::uint16_t port, std::string password,
                              std::chrono::milliseconds timeout);
 
-  // Sends `command` and returns the body of its reply, within `timeout`.
-  // Throws std::runtime_error with the reason; the connection is then closed.
+  // Sends `command` and returns the body of its reply, within `timeout`: the
+  // first packet that answers it, so a reply longer than kMaxReplyBody comes
+  // cut short (the rest is skipped by the next Exec). Throws
+  // std::runtime_error with the reason; the connection is then closed.
   // REQUIRES: is_open(), and no other Open or Exec in flight.
   asio::awaitable<std::string> Exec(std::string command, std::chrono::milliseconds timeout);
 
@@ -64,4 +67,4 @@ class RconClient {
   std::chrono::milliseconds timeout_{0};
 };
 
-}  // namespace watch
+}  // namespace rcon_wire

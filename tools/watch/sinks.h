@@ -1,0 +1,45 @@
+// The watcher's outputs built from its options: the live table, the CSV file
+// and the chart; and the `plot` subcommand, which is the chart alone fed
+// from a CSV file. Used on the watcher's one thread.
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <vector>
+
+#include "watch/options.h"
+#include "watch/sample.h"
+#include "watch/sink.h"
+
+namespace watch {
+
+// Attaches to `outputs` every sink `options` asks for: the CSV file, the
+// chart, and the table on `out` (redrawn in place when `terminal`, one line
+// per observation otherwise). An output that cannot start (the CSV file
+// cannot be opened) is reported through outputs.Fail and the result is
+// false: the run must not begin.
+bool AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs);
+
+// Keeps the observations and draws them when finished, with the forced
+// collections of `logs`. A log that cannot be read costs its marks, not the
+// chart. Reports through `reporter`, which must outlive the sink.
+class ChartSink final : public Sink {
+ public:
+  ChartSink(std::filesystem::path path, std::vector<StatsLogSpec> logs, Reporter& reporter)
+      : path_(std::move(path)), logs_(std::move(logs)), reporter_(reporter) {}
+
+  void Add(const Sample& sample) override { samples_.push_back(sample); }
+  void Finish() override;
+
+ private:
+  std::filesystem::path path_;
+  std::vector<StatsLogSpec> logs_;
+  Reporter& reporter_;
+  std::vector<Sample> samples_;
+};
+
+// Draws options.plot from options.plot_from_csv and the statistics logs;
+// problems go to `err`. Returns the process's exit code.
+int RunPlot(const WatchOptions& options, std::ostream& err);
+
+}  // namespace watch
