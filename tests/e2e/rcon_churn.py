@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Opens and closes RCON connections to a dev server on this machine, as a
 scanner or a monitoring tool would: COUNT times, each either closed at once
-or after logging in and running one command. Stops by itself after COUNT
-cycles or DEADLINE seconds, whichever comes first; exit status 1 if a cycle
-failed or the deadline cut the run short.
+or after logging in and running one command, from THREADS clients at once
+(default 1). Stops by itself after COUNT cycles or DEADLINE seconds,
+whichever comes first; exit status 1 if a cycle failed or the deadline cut
+the run short.
 
-Usage: rcon_churn.py PORT COUNT [PASSWORD COMMAND]"""
+Usage: rcon_churn.py PORT [-j THREADS] COUNT [PASSWORD COMMAND]"""
 import socket
 import struct
 import sys
+import threading
 import time
 
 HOST = "127.0.0.1"  # loopback only: this is a load on our own server
@@ -52,22 +54,43 @@ def login_and_run(sock, password, command):
         raise ConnectionError(f"unexpected reply {pid}: {body[:80]!r}")
 
 
-def main():
-    port, count = int(sys.argv[1]), int(sys.argv[2])
-    login = sys.argv[3:5] if len(sys.argv) >= 5 else None
-    end = time.monotonic() + DEADLINE
+def cycles(port, count, login, end, failures):
     for i in range(count):
         if time.monotonic() > end:
-            print(f"deadline reached after {i} of {count} cycles", file=sys.stderr)
-            return 1
+            failures.append(f"deadline reached after {i} of {count} cycles")
+            return
         try:
             with socket.create_connection((HOST, port), timeout=10) as sock:
                 if login:
                     login_and_run(sock, *login)
         except (OSError, ConnectionError) as e:
-            print(f"cycle {i}: {e}", file=sys.stderr)
-            return 1
-    return 0
+            failures.append(f"cycle {i}: {e}")
+            return
+
+
+def main():
+    args = sys.argv[1:]
+    threads = 1
+    if "-j" in args:
+        at = args.index("-j")
+        threads, args = int(args[at + 1]), args[:at] + args[at + 2:]
+    port, count = int(args[0]), int(args[1])
+    login = args[2:4] if len(args) >= 4 else None
+    end = time.monotonic() + DEADLINE
+    failures = []
+    workers = [
+        threading.Thread(target=cycles,
+                         args=(port, count // threads + (1 if t < count % threads else 0),
+                               login, end, failures))
+        for t in range(threads)
+    ]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    for failure in failures:
+        print(failure, file=sys.stderr)
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
