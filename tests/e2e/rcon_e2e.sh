@@ -192,7 +192,9 @@ memory_flat_under_connection_churn() {
 host_log_rotates_at_the_configured_size() {
   # 0.01 MiB: 10486 bytes.
   start_server --log-max-size 0.01 --log-max-files 2
-  churn 400
+  # Logged-in commands: connect and close lines are only counted beyond the
+  # first few.
+  churn -j 4 400 "$PW" status
   local dir name size
   dir=$(dirname "$(host_log)")
   for name in ArkApi.log ArkApi.1.log ArkApi.2.log; do
@@ -237,6 +239,20 @@ stdout_never_read_blocks_nothing() {
   kill "$reader"
   expect_eq "$(grep "\[Quillmoor\]\[" "$(host_log)" | tail -n 1 | sed 's/.*\]\[[a-z]*\] //')" \
     "[Quillmoor] Plugin unloaded." "last plugin line in ArkApi.log"
+}
+
+connection_flood_leaves_the_start_up() {
+  start_server
+  churn -j 2 100000
+  stop_server
+  local log dir
+  log=$(host_log)
+  dir=$(dirname "$log")
+  grep -q "Dev server starting in" "$log" || fail "the start-up line is gone"
+  grep -q "\[Quillmoor\] Plugin initialized." "$log" || fail "the plugin's start-up is gone"
+  grep -q "more connections from 127.0.0.1 in the last" "$log" || fail "no summary line"
+  [ -e "$dir/ArkApi.1.log" ] && fail "100000 connections rotated the host log"
+  echo "host log after 100000 connections: $(stat -c %s "$log") bytes"
 }
 
 run_for_stops_by_itself() {
@@ -299,6 +315,7 @@ case "$SCENARIO" in
   host_log_rotates_at_the_configured_size) host_log_rotates_at_the_configured_size ;;
   run_for_stops_by_itself) run_for_stops_by_itself ;;
   stdout_never_read_blocks_nothing) stdout_never_read_blocks_nothing ;;
+  connection_flood_leaves_the_start_up) connection_flood_leaves_the_start_up ;;
   printed_command_line_connects) printed_command_line_connects ;;
   refused_start) refused_start ;;
   *) echo "unknown scenario: $SCENARIO" >&2; exit 2 ;;
