@@ -60,16 +60,16 @@ rc() {
   timeout 15 rconclt -t 5 "$PW@127.0.0.1:$PORT" "$@"
 }
 
-# stop_server [SIGNAL]: stops the server and fails unless it exits with 0
-# within 10 s.
+# stop_server [SIGNAL [SECONDS]]: stops the server and fails unless it exits
+# with 0 within SECONDS (default 10).
 stop_server() {
-  local signal=${1:-INT} i status
+  local signal=${1:-INT} seconds=${2:-10} i status
   kill "-$signal" "$PID"
-  for i in $(seq 1 100); do
+  for i in $(seq 1 $((seconds * 10))); do
     kill -0 "$PID" 2>/dev/null || break
     sleep 0.1
   done
-  kill -0 "$PID" 2>/dev/null && fail "the dev server did not stop within 10 s of SIG$signal"
+  kill -0 "$PID" 2>/dev/null && fail "the dev server did not stop within $seconds s of SIG$signal"
   status=0
   wait "$PID" || status=$?
   PID=""

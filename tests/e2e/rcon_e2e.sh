@@ -228,14 +228,7 @@ stdout_never_read_blocks_nothing() {
   done
   grep -q "Standard output is not being read" "$(host_log)" ||
     fail "no host log line about the dropped output"
-  kill -TERM "$PID"
-  for i in $(seq 1 30); do
-    kill -0 "$PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$PID" 2>/dev/null && fail "the dev server did not stop within 3 s of SIGTERM"
-  wait "$PID" || fail "the dev server exited with $? after SIGTERM"
-  PID=""
+  stop_server TERM 3
   kill "$reader"
   expect_eq "$(grep "\[Quillmoor\]\[" "$(host_log)" | tail -n 1 | sed 's/.*\]\[[a-z]*\] //')" \
     "[Quillmoor] Plugin unloaded." "last plugin line in ArkApi.log"
