@@ -1,23 +1,52 @@
 #include "devhost/log.h"
 
+#include <fmt/format.h>
+#include <rotating_log/rotating_file.h>
 #include <spdlog/logger.h>
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/base_sink.h>
-#include <spdlog/sinks/rotating_file_sink.h>
-#include <spdlog/sinks/stdout_sinks.h>
+#include <chrono>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
-#include "platform/native_path.h"
+#include "console_sink.h"
+#include "host_sink.h"
 
 namespace devhost {
 
 namespace {
-constexpr const char* kPattern = "%D %R [%n][%l] %v";
-}
 
-class CaptureSink final : public spdlog::sinks::base_sink<std::mutex> {
+class FileSink final : public HostSink {
  public:
+  FileSink(const LogOptions& options, Notify notify)
+      : HostSink(std::move(notify)),
+        file_(options.file, options.file_max_size, options.file_max_files) {}
+
+ private:
+  void Put(const spdlog::details::log_msg&, std::string_view line) override { file_.Write(line); }
+
+  std::optional<Notice> TakeNotice() override {
+    const auto news = file_.TakeNews();
+    if (!news) {
+      return std::nullopt;
+    }
+    if (!news->failed) {
+      return Notice{spdlog::level::info, "The host log rotates again"};
+    }
+    return Notice{spdlog::level::err,
+                  fmt::format("Cannot rotate the host log: {}. {} is kept and grows past its "
+                              "limit; rotation is tried again at every line",
+                              news->message, rotating_log::PathText(file_.path().filename()))};
+  }
+
+  rotating_log::RotatingFile file_;
+};
+
+}  // namespace
+
+class CaptureSink final : public HostSink {
+ public:
+  explicit CaptureSink(Notify notify) : HostSink(std::move(notify)) {}
+
   std::vector<LogLine> Lines() {
     std::lock_guard lock(mutex_);
     return lines_;
@@ -27,49 +56,62 @@ class CaptureSink final : public spdlog::sinks::base_sink<std::mutex> {
     lines_.clear();
   }
 
- protected:
-  void sink_it_(const spdlog::details::log_msg& msg) override {
-    spdlog::memory_buf_t formatted;
-    formatter_->format(msg, formatted);
-    std::string text(formatted.data(), formatted.size());
+ private:
+  void Put(const spdlog::details::log_msg& msg, std::string_view line) override {
+    std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
       text.pop_back();
     }
     const auto level = spdlog::level::to_string_view(msg.level);
+    std::lock_guard lock(mutex_);
     lines_.push_back(LogLine{std::string(msg.logger_name.data(), msg.logger_name.size()),
                              std::string(level.data(), level.size()),
                              std::string(msg.payload.data(), msg.payload.size()), std::move(text)});
   }
-  void flush_() override {}
 
- private:
+  std::mutex mutex_;  // Lines() reads outside the sink's own lock
   std::vector<LogLine> lines_;
 };
 
 HostLog::HostLog(const LogOptions& options) {
+  // A sink's notice is written by the host's logger, which exists only once
+  // the sinks do; a sink that outlives this object (a plugin's logger may
+  // hold it) then has nobody to tell.
+  auto host = std::make_shared<std::weak_ptr<spdlog::logger>>();
+  auto notify = [host](const Notice& notice) {
+    if (auto logger = host->lock()) {
+      logger->log(notice.level, "{}", notice.text);
+    }
+  };
   if (options.to_stdout) {
-    sinks_.push_back(std::make_shared<spdlog::sinks::stdout_sink_mt>());
+    console_ = std::make_shared<ConsoleSink>(notify);
+    sinks_.push_back(console_);
   }
   if (!options.file.empty()) {
-    sinks_.push_back(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
-        NarrowPath(options.file), options.file_max_size, options.file_max_files));
+    // The logging library made a missing folder; the sink does not.
+    std::filesystem::create_directories(options.file.parent_path());
+    sinks_.push_back(std::make_shared<FileSink>(options, notify));
   }
   if (options.capture) {
-    capture_ = std::make_shared<CaptureSink>();
+    capture_ = std::make_shared<CaptureSink>(notify);
     sinks_.push_back(capture_);
   }
   host_ = std::make_shared<spdlog::logger>("AsaApi", sinks_.begin(), sinks_.end());
   host_->set_level(spdlog::level::info);
   host_->flush_on(spdlog::level::info);
-  ResetFormatters();
+  *host = host_;
 }
 
-HostLog::~HostLog() = default;
+HostLog::~HostLog() {
+  if (console_) {
+    // Stopping must not wait on a reader that never comes.
+    console_->Close(std::chrono::milliseconds(500));
+  }
+}
 
 void HostLog::ResetFormatters() {
   for (auto& sink : sinks_) {
-    sink->set_formatter(
-        std::make_unique<spdlog::pattern_formatter>(kPattern, spdlog::pattern_time_type::local));
+    sink->set_formatter(HostFormatter());
   }
 }
 

@@ -35,7 +35,9 @@ Listener::Listener(Host& host, RconOptions options)
       work_(asio::make_work_guard(io_)),
       acceptor_(io_),
       retry_(io_),
-      handoff_(host) {
+      handoff_(host),
+      lines_(options_.log_lines_per_address, options_.log_summary_period),
+      summary_(io_) {
   if (options_.password.empty()) {
     throw std::invalid_argument("RCON password must not be empty");
   }
@@ -99,6 +101,9 @@ void Listener::Stop() {
     asio::error_code ignored;
     acceptor_.close(ignored);
     retry_.cancel();
+    summary_.cancel();
+    // What was counted and not yet summed up must not go unsaid.
+    WriteSummaries();
     for (auto& [id, open] : std::exchange(sessions_, {})) {
       if (auto session = open.session.lock()) {
         session->Stop();
@@ -131,10 +136,36 @@ void Listener::Accept() {
   });
 }
 
-void Listener::Refuse(tcp::socket& socket, const std::string& peer, const std::string& why) {
-  log().warn("RCON: refused {}: {}", peer, why);
+void Listener::Refuse(tcp::socket& socket, const std::string& peer,
+                      const asio::ip::address& address, const std::string& why) {
+  if (lines_.Admit(address, ConnectionLines::Kind::kRefusal, Clock::now())) {
+    log().warn("RCON: refused {}: {}", peer, why);
+  } else {
+    ArmSummary();
+  }
   asio::error_code ignored;
   socket.close(ignored);
+}
+
+void Listener::ArmSummary() {
+  const auto due = lines_.SummaryDue();
+  if (summary_armed_ || !due) {
+    return;
+  }
+  summary_armed_ = true;
+  summary_.expires_at(*due);
+  summary_.async_wait([this](const asio::error_code& ec) {
+    summary_armed_ = false;
+    if (!ec && !stopping_) {
+      WriteSummaries();
+    }
+  });
+}
+
+void Listener::WriteSummaries() {
+  for (const auto& line : lines_.Summaries(Clock::now())) {
+    log().info("{}", line);
+  }
 }
 
 void Listener::OnAccept(tcp::socket socket) {
@@ -147,14 +178,14 @@ void Listener::OnAccept(tcp::socket socket) {
   if (IsBlocked(remote.address())) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         strikes_.at(remote.address()).blocked_until - Clock::now());
-    Refuse(socket, peer,
+    Refuse(socket, peer, remote.address(),
            fmt::format("address blocked for another {} after {} wrong passwords", Seconds(left),
                        options_.max_auth_failures));
     return;
   }
   std::erase_if(sessions_, [](const auto& entry) { return entry.second.session.expired(); });
   if (sessions_.size() >= options_.max_connections) {
-    Refuse(socket, peer,
+    Refuse(socket, peer, remote.address(),
            fmt::format("{} connections are open, the most allowed", sessions_.size()));
     return;
   }
@@ -163,15 +194,21 @@ void Listener::OnAccept(tcp::socket socket) {
       std::count_if(sessions_.begin(), sessions_.end(),
                     [&](const auto& entry) { return entry.second.address == remote.address(); }));
   if (from_address >= options_.max_per_address) {
-    Refuse(socket, peer,
+    Refuse(socket, peer, remote.address(),
            fmt::format("{} connections from {} are open, the most allowed from one address",
                        from_address, remote.address().to_string()));
     return;
   }
   const std::uint64_t id = next_session_++;
-  auto session = MakeSession(*this, std::move(socket), id, peer, remote.address());
+  const bool quiet =
+      !lines_.Admit(remote.address(), ConnectionLines::Kind::kConnection, Clock::now());
+  auto session = MakeSession(*this, std::move(socket), id, peer, remote.address(), quiet);
   sessions_.emplace(id, Open{session, remote.address()});
-  log().info("RCON {}: connected", peer);
+  if (quiet) {
+    ArmSummary();
+  } else {
+    log().info("RCON {}: connected", peer);
+  }
   session->Start();
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "devhost/rcon_server.h"
+#include "rcon_connection_lines.h"
 #include "rcon_handoff.h"
 
 namespace spdlog {
@@ -69,7 +70,11 @@ class Listener {
 
   void Accept();
   void OnAccept(asio::ip::tcp::socket socket);
-  void Refuse(asio::ip::tcp::socket& socket, const std::string& peer, const std::string& why);
+  void Refuse(asio::ip::tcp::socket& socket, const std::string& peer,
+              const asio::ip::address& address, const std::string& why);
+  // Arms the timer that writes the summaries of counted lines, if one is due.
+  void ArmSummary();
+  void WriteSummaries();
 
   Host& host_;
   RconOptions options_;
@@ -86,6 +91,9 @@ class Listener {
   std::map<std::uint64_t, Open> sessions_;
   std::uint64_t next_session_ = 1;
   std::map<asio::ip::address, Strikes> strikes_;
+  ConnectionLines lines_;
+  asio::steady_timer summary_;
+  bool summary_armed_ = false;
   bool stopping_ = false;
   std::thread thread_;
 };

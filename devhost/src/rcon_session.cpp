@@ -43,7 +43,7 @@ bool SamePassword(std::string_view given, std::string_view expected) {
 class Connection final : public Session, public std::enable_shared_from_this<Connection> {
  public:
   Connection(Listener& listener, tcp::socket socket, std::uint64_t id, std::string peer,
-             asio::ip::address address)
+             asio::ip::address address, bool quiet)
       : listener_(listener),
         socket_(std::move(socket)),
         idle_(socket_.get_executor()),
@@ -51,6 +51,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
         id_(id),
         peer_(std::move(peer)),
         address_(std::move(address)),
+        quiet_(quiet),
         decoder_(rcon_wire::kMaxRequestSize) {}
 
   void Start() override {
@@ -70,13 +71,15 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
   // What it waits for; at most one thing at a time.
   enum class Pending { kNothing, kRead, kCommand, kWrite };
 
-  // Ends the connection; a non-empty `reason` goes to the host log.
+  // Ends the connection; a non-empty `reason` goes to the host log, unless
+  // the connection is one the listener only counted and it never tried to
+  // log in.
   void Close(Level level, const std::string& reason) {
     if (phase_ == Phase::kClosed) {
       return;
     }
     phase_ = Phase::kClosed;
-    if (!reason.empty()) {
+    if (!reason.empty() && (!quiet_ || tried_login_)) {
       listener_.log().log(level, "RCON {}: {}", peer_, reason);
     }
     asio::error_code ignored;
@@ -183,6 +186,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
   }
 
   void Authenticate(std::int32_t id, std::string_view password) {
+    tried_login_ = true;
     // Connections opened before the block must not go on guessing.
     if (listener_.IsBlocked(address_)) {
       Send(-1, rcon_wire::kAuthResponse, "");
@@ -306,6 +310,8 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
   std::uint64_t id_;
   std::string peer_;
   asio::ip::address address_;
+  bool quiet_;
+  bool tried_login_ = false;
   rcon_wire::Decoder decoder_;
   std::array<char, kReadChunk> input_{};
   std::deque<std::string> out_;  // encoded packets, each written on its own
@@ -318,9 +324,9 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
 }  // namespace
 
 std::shared_ptr<Session> MakeSession(Listener& listener, tcp::socket socket, std::uint64_t id,
-                                     std::string peer, asio::ip::address address) {
+                                     std::string peer, asio::ip::address address, bool quiet) {
   return std::make_shared<Connection>(listener, std::move(socket), id, std::move(peer),
-                                      std::move(address));
+                                      std::move(address), quiet);
 }
 
 }  // namespace devhost::rcon

@@ -23,10 +23,12 @@ class Session {
 };
 
 // A session over an accepted `socket`; `peer` is "address:port" for the host
-// log, `id` the listener's key for it.
+// log, `id` the listener's key for it. A `quiet` session writes no close line
+// unless it tried to log in (the listener counted it instead).
 // REQUIRES: `listener` outlives the session's last handler, which its
 // io_context guarantees by running them all before it goes.
 std::shared_ptr<Session> MakeSession(Listener& listener, asio::ip::tcp::socket socket,
-                                     std::uint64_t id, std::string peer, asio::ip::address address);
+                                     std::uint64_t id, std::string peer, asio::ip::address address,
+                                     bool quiet);
 
 }  // namespace devhost::rcon

@@ -1,7 +1,7 @@
 #include "stats/stats_logger.h"
 
+#include <rotating_log/rotating_file_sink.h>
 #include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 #include <filesystem>
 
@@ -14,6 +14,19 @@ constexpr const char* kLoggerName = "Quillmoor_stats";
 constexpr std::size_t kMaxFileSize = 5 * 1024 * 1024;
 constexpr std::size_t kMaxFiles = 3;
 
+// Called once when a rotation fails (again only with another reason) and
+// once when it works again; the lines go on into the live file meanwhile.
+void ReportRotation(const rotating_log::RotationNews& news) {
+  if (news.failed) {
+    Quillmoor::Log().error(
+        "[Quillmoor] StatsLogger rotation failed: {}. Quillmoor_stats.log is kept and grows past "
+        "5 MiB; rotation is tried again at every line.",
+        news.message);
+  } else {
+    Quillmoor::Log().info("[Quillmoor] StatsLogger rotation works again.");
+  }
+}
+
 }  // namespace
 
 void Init(const std::string& folder) {
@@ -24,8 +37,14 @@ void Init(const std::string& folder) {
     if (!std::filesystem::is_directory(folder, ec)) {
       throw spdlog::spdlog_ex("plugin folder does not exist: " + folder);
     }
-    auto logger = spdlog::rotating_logger_mt(kLoggerName, folder + "/Quillmoor_stats.log",
-                                             kMaxFileSize, kMaxFiles);
+    // Our own sink, not the library's: a regular file only (never a link or a
+    // FIFO), and a rotation that fails keeps the history instead of
+    // truncating it.
+    auto logger = std::make_shared<spdlog::logger>(
+        kLoggerName, std::make_shared<rotating_log::RotatingFileSink>(
+                         rotating_log::PathFromNarrow(folder + "/Quillmoor_stats.log"),
+                         kMaxFileSize, kMaxFiles, ReportRotation));
+    spdlog::initialize_logger(logger);  // registers it; throws if the name is taken
     // CR LF on every platform: the file is read on Windows servers.
     logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
         "[%Y-%m-%d %H:%M:%S] %v", spdlog::pattern_time_type::local, "\r\n"));

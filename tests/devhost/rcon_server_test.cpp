@@ -560,6 +560,37 @@ TEST_F(RconLoginDeadlineTest, ConnectionsThatNeverLogInNoLongerKeepAClientOut) {
       << "the deadline closed a connection that had logged in";
 }
 
+// Two connections per address are logged one by one in a period; the rest
+// are counted and summed up when it ends, except for what a login says.
+class RconConnectionLinesTest : public RconServerTest {
+ protected:
+  void Tune(RconOptions& options) override {
+    options.log_lines_per_address = 2;
+    options.log_summary_period = 2s;
+  }
+  long Count(const std::string& text) {
+    long n = 0;
+    for (const auto& message : host().log().Messages("AsaApi")) {
+      n += message.find(text) != std::string::npos ? 1 : 0;
+    }
+    return n;
+  }
+};
+
+TEST_F(RconConnectionLinesTest, ConnectionsBeyondTheFirstFewAreSummedUp) {
+  for (int i = 0; i < 6; ++i) {
+    auto s = Connect();
+    ASSERT_TRUE(s->SendPacket(1, kExecCommand, "status"));
+    ASSERT_TRUE(ClosedWithin(*s));
+  }
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(HostLogged("RCON: ... and 5 more connections from 127.0.0.1 in the last ", 5s));
+  EXPECT_EQ(Count(": connected"), 2);
+  EXPECT_EQ(Count("command before authentication; closing"), 2);
+  EXPECT_EQ(Count(": authenticated"), 1) << "a login is written whatever the count";
+}
+
 TEST(RconServerOptionsTest, ZeroPerAddressCapAndNonPositiveDeadlineAreRefused) {
   quillmoor_test::TempDir dir;
   devhost::HostOptions host_options;

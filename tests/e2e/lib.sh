@@ -40,8 +40,8 @@ rss_kb() {
   sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$PID/status"
 }
 
-# churn COUNT [PASSWORD COMMAND]: COUNT connections to the server, each closed
-# at once or after one command (rcon_churn.py).
+# churn [-j THREADS] COUNT [PASSWORD COMMAND]: COUNT connections to the server,
+# each closed at once or after one command, THREADS at a time (rcon_churn.py).
 churn() {
   python3 "$(dirname "${BASH_SOURCE[0]}")/rcon_churn.py" "$PORT" "$@" ||
     fail "rcon_churn.py $* failed"

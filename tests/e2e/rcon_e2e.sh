@@ -148,9 +148,15 @@ command_text_logged_on_one_line() {
   log=$(host_log)
   grep -qF 'Forged\n01/01/26 00:00 [Quillmoor][info] [Quillmoor] Plugin unloaded.\x1b[2J\xff' \
     "$log" || fail "the command is not in ArkApi.log with its escapes"
-  # Every line starts with the pattern's date and time: none was forged.
-  if grep -vqE '^[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2} \[' "$log"; then
-    fail "a line without the pattern: $(grep -vE '^[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2} \[' "$log" | head -n 1)"
+  # Every line starts with a pattern's date and time: none was forged. The
+  # host's own lines have ISO 8601 time stamps, the plugin's its own pattern.
+  local iso='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2}'
+  local short='[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}'
+  if grep -vqE "^($iso|$short) \[" "$log"; then
+    fail "a line without the pattern: $(grep -vE "^($iso|$short) \[" "$log" | head -n 1)"
+  fi
+  if grep '\[AsaApi\]' "$log" | grep -vqE "^$iso \["; then
+    fail "a host line without ISO 8601 time: $(grep '\[AsaApi\]' "$log" | grep -vE "^$iso" | head -n 1)"
   fi
   grep -q $'\x1b' "$log" && fail "an ESC byte reached ArkApi.log"
   python3 -c 'import sys; open(sys.argv[1], encoding="utf-8").read()' "$log" ||
@@ -183,7 +189,9 @@ memory_flat_under_connection_churn() {
 host_log_rotates_at_the_configured_size() {
   # 0.01 MiB: 10486 bytes.
   start_server --log-max-size 0.01 --log-max-files 2
-  churn 400
+  # Logged-in commands: connect and close lines are only counted beyond the
+  # first few.
+  churn -j 4 400 "$PW" status
   local dir name size
   dir=$(dirname "$(host_log)")
   for name in ArkApi.log ArkApi.1.log ArkApi.2.log; do
@@ -194,6 +202,44 @@ host_log_rotates_at_the_configured_size() {
   [ -e "$dir/ArkApi.3.log" ] && fail "a third rotated log was kept"
   stop_server
   grep -q "\[Quillmoor\] Plugin unloaded." "$(host_log)" || fail "the last lines went elsewhere"
+}
+
+stdout_never_read_blocks_nothing() {
+  # A reader that holds the pipe open and never reads from it.
+  mkfifo "$WORK/stdout"
+  sleep 300 <"$WORK/stdout" &
+  local reader=$!
+  track "$reader"
+  PORT=$(free_port)
+  "${SERVER[@]}" --rcon-port "$PORT" --rcon-password "$PW" >"$WORK/stdout" 2>"$OUT" &
+  PID=$!
+  wait_listening "$PID" "$(host_log)" "$PORT" "$START_TENTHS" || fail "the dev server did not start"
+  # About 500 bytes of host log each: several times what the pipe and the
+  # sink's queue hold together.
+  churn -j 4 1000 "$PW" "NoSuchCommand $(printf 'x%.0s' $(seq 1 200))"
+  for i in 1 2 3; do
+    rc GetServerStats | grep -q '"status":"success"' || fail "no reply with standard output unread"
+  done
+  grep -q "Standard output is not being read" "$(host_log)" ||
+    fail "no host log line about the dropped output"
+  stop_server TERM 30
+  kill "$reader"
+  expect_eq "$(grep "\[Quillmoor\]\[" "$(host_log)" | tail -n 1 | sed 's/.*\]\[[a-z]*\] //')" \
+    "[Quillmoor] Plugin unloaded." "last plugin line in ArkApi.log"
+}
+
+connection_flood_leaves_the_start_up() {
+  start_server
+  churn -j 2 100000
+  stop_server
+  local log dir
+  log=$(host_log)
+  dir=$(dirname "$log")
+  grep -q "Dev server starting in" "$log" || fail "the start-up line is gone"
+  grep -q "\[Quillmoor\] Plugin initialized." "$log" || fail "the plugin's start-up is gone"
+  grep -q "more connections from 127.0.0.1 in the last" "$log" || fail "no summary line"
+  [ -e "$dir/ArkApi.1.log" ] && fail "100000 connections rotated the host log"
+  echo "host log after 100000 connections: $(stat -c %s "$log") bytes"
 }
 
 run_for_stops_by_itself() {
@@ -255,6 +301,8 @@ case "$SCENARIO" in
   memory_flat_under_connection_churn) memory_flat_under_connection_churn ;;
   host_log_rotates_at_the_configured_size) host_log_rotates_at_the_configured_size ;;
   run_for_stops_by_itself) run_for_stops_by_itself ;;
+  stdout_never_read_blocks_nothing) stdout_never_read_blocks_nothing ;;
+  connection_flood_leaves_the_start_up) connection_flood_leaves_the_start_up ;;
   printed_command_line_connects) printed_command_line_connects ;;
   refused_start) refused_start ;;
   *) echo "unknown scenario: $SCENARIO" >&2; exit 2 ;;

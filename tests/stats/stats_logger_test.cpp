@@ -1,11 +1,16 @@
 // The statistics log as an operator reads it: line format, verbatim messages,
 // appending across restarts, rotation, and silence when it is not open.
 #include <gtest/gtest.h>
+#include <functional>
 #include <regex>
 #include <string>
 
 #include "stats/stats_logger.h"
 #include "support/host_test.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -103,5 +108,68 @@ TEST_F(StatsLoggerTest, ALineThatFillsTheFileExactlyStaysAndTheNextOneRotates) {
   EXPECT_EQ(std::filesystem::file_size(Rotated(1)), kLimit);
   EXPECT_EQ(std::filesystem::file_size(Live()), line);
 }
+
+// A rotated file that cannot be replaced (here a folder in the way of
+// number 3) must not cost the history: the live file goes on growing.
+TEST_F(StatsLoggerTest, ARotationThatFailsKeepsTheHistoryAndIsReportedOnce) {
+  const std::string history(kLimit + 1, 'L');
+  WriteFile(Live(), history);
+  WriteFile(Rotated(2), "two");
+  std::filesystem::create_directories(Rotated(3) / "in the way");
+  Open();
+  for (const char* message : {"first", "second", "third"}) {
+    StatsLogger::Log(message);
+  }
+  const auto errors = MessagesAt("error");
+  ASSERT_EQ(errors.size(), 1u) << "reported once, not once per line";
+  EXPECT_EQ(errors[0].rfind("[Quillmoor] StatsLogger rotation failed: cannot rename ", 0), 0u)
+      << errors[0];
+  const std::string live = ReadFile(Live());
+  EXPECT_EQ(live.substr(0, history.size()), history);
+  EXPECT_NE(live.find("] third\r\n"), std::string::npos);
+
+  std::filesystem::remove_all(Rotated(3));
+  StatsLogger::Log("fourth");
+  EXPECT_EQ(ReadFile(Rotated(1)), live);
+  EXPECT_EQ(ReadFile(Rotated(3)), "two");
+  EXPECT_NE(ReadFile(Live()).find("] fourth\r\n"), std::string::npos);
+  EXPECT_TRUE(Logged("[Quillmoor] StatsLogger rotation works again."));
+}
+
+#if !defined(_WIN32)
+struct PlantedCase {
+  const char* name;
+  std::function<void(const std::filesystem::path& live, const std::filesystem::path& target)> plant;
+};
+
+class StatsLoggerPlantedTest : public StatsLoggerTest,
+                               public ::testing::WithParamInterface<PlantedCase> {};
+
+// A FIFO would hang the start-up for ever, a link would get the lines written
+// into its target: both fail Init with its usual line.
+TEST_P(StatsLoggerPlantedTest, InitRefusesItAndWritesNothingThrough) {
+  const auto target = PluginDir() / "target";
+  WriteFile(target, "untouched");
+  GetParam().plant(Live(), target);
+  Open();
+  const auto errors = MessagesAt("error");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("[Quillmoor] StatsLogger::Init exception: ", 0), 0u) << errors[0];
+  StatsLogger::Log("lost");
+  EXPECT_EQ(ReadFile(target), "untouched");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, StatsLoggerPlantedTest,
+                         ::testing::Values(PlantedCase{"Fifo",
+                                                       [](const auto& live, const auto&) {
+                                                         ASSERT_EQ(mkfifo(live.c_str(), 0600), 0);
+                                                       }},
+                                           PlantedCase{"SymbolicLink",
+                                                       [](const auto& live, const auto& target) {
+                                                         std::filesystem::create_symlink(target,
+                                                                                         live);
+                                                       }}),
+                         [](const auto& row) { return std::string(row.param.name); });
+#endif
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The framework's shared log sinks (standard output, a rotating file, and an
 // in-memory capture that tests read) and the host's own logger on them.
+// The host's own lines carry ISO 8601 time stamps whatever formatter a
+// plugin sets on the sinks; that formatter shapes the plugin's lines only.
 // Thread-safe.
 #pragma once
 
@@ -28,10 +30,13 @@ struct LogLine {
 };
 
 struct LogOptions {
+  // Standard output never blocks a caller: lines it cannot take are dropped
+  // and counted (see console_sink.h).
   bool to_stdout = false;
   // Empty: no file sink. Otherwise the file grows to `file_max_size` bytes,
   // then becomes name.1.log, the older ones move up, and beyond
-  // `file_max_files` the oldest is deleted.
+  // `file_max_files` the oldest is deleted. A rotation that fails keeps the
+  // file growing (reported once) and is tried again at the next line.
   std::filesystem::path file;
   std::size_t file_max_size = 10 * 1024 * 1024;
   std::size_t file_max_files = 3;
@@ -41,10 +46,12 @@ struct LogOptions {
 };
 
 class CaptureSink;
+class ConsoleSink;
 
 class DEVHOST_API HostLog {
  public:
-  // Throws if the file cannot be opened or its limits are zero or too large.
+  // Creates the file's folder. Throws if the file cannot be opened or is not
+  // a regular file (a link, a FIFO), or its limits are zero or too large.
   explicit HostLog(const LogOptions& options);
   HostLog(const HostLog&) = delete;
   HostLog& operator=(const HostLog&) = delete;
@@ -53,8 +60,9 @@ class DEVHOST_API HostLog {
   const std::vector<std::shared_ptr<spdlog::sinks::sink>>& Sinks() const { return sinks_; }
   // The host's own logger ("AsaApi").
   spdlog::logger& Host() const { return *host_; }
-  // Gives every sink a formatter made by the host again. Called before a
-  // plugin is unmapped: a formatter that a plugin set lives in its code.
+  // Gives every sink a formatter made by the host again, for the lines of
+  // loggers other than the host's. Called before a plugin is unmapped: a
+  // formatter that a plugin set lives in its code.
   void ResetFormatters();
 
   // The captured lines. REQUIRES: LogOptions::capture; without it these
@@ -69,6 +77,7 @@ class DEVHOST_API HostLog {
  private:
   std::vector<std::shared_ptr<spdlog::sinks::sink>> sinks_;
   std::shared_ptr<CaptureSink> capture_;
+  std::shared_ptr<ConsoleSink> console_;
   std::shared_ptr<spdlog::logger> host_;
 };
 

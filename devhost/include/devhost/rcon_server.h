@@ -35,6 +35,13 @@ struct RconOptions {
   // and refuse the address for `block_duration`.
   int max_auth_failures = 3;
   std::chrono::milliseconds block_duration{std::chrono::seconds(30)};
+  // Connect, close and refusal lines: each address gets this many of each
+  // kind in the host log per period; the rest are counted and summed up in
+  // one line at the period's end, so that a flood of connections cannot
+  // push everything else out of the log. Lines about logging in are always
+  // written.
+  std::size_t log_lines_per_address = 5;
+  std::chrono::milliseconds log_summary_period{std::chrono::seconds(60)};
 };
 
 class DEVHOST_API RconServer {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <rotating_log/rotating_file.h>
 #include <vector>
 
 #include "platform/native_path.h"
@@ -42,14 +43,7 @@ std::string NarrowPath(const std::filesystem::path& path) {
 }
 
 std::filesystem::path PathFromNarrow(const std::string& text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int size = static_cast<int>(text.size());
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), size, out.data(), n);
-  return std::filesystem::path(out);
+  return rotating_log::PathFromNarrow(text);
 }
 
 }  // namespace devhost
