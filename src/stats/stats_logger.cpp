@@ -4,8 +4,11 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 #include <filesystem>
+#include <string>
 
 #include "common/log.h"
+#include "formats/plugin_files.h"
+#include "formats/stats_line.h"
 
 namespace Quillmoor::StatsLogger {
 namespace {
@@ -24,11 +27,11 @@ void Init(const std::string& folder) {
     if (!std::filesystem::is_directory(folder, ec)) {
       throw spdlog::spdlog_ex("plugin folder does not exist: " + folder);
     }
-    auto logger = spdlog::rotating_logger_mt(kLoggerName, folder + "/Quillmoor_stats.log",
+    auto logger = spdlog::rotating_logger_mt(kLoggerName, folder + "/" + formats::kStatsLogFile,
                                              kMaxFileSize, kMaxFiles);
-    // CR LF on every platform: the file is read on Windows servers.
     logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-        "[%Y-%m-%d %H:%M:%S] %v", spdlog::pattern_time_type::local, "\r\n"));
+        std::string(formats::kStatsLinePattern), spdlog::pattern_time_type::local,
+        std::string(formats::kStatsLineEnd)));
     logger->set_level(spdlog::level::info);
     logger->flush_on(spdlog::level::info);
   } catch (const std::exception& e) {

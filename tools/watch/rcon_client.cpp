@@ -132,8 +132,8 @@ asio::awaitable<std::string> RconClient::Exec(std::string command,
   try {
     const std::string packet = wire::Encode(id, wire::kExecCommand, command);
     co_await asio::async_write(socket_, asio::buffer(packet), asio::use_awaitable);
-    // GetServerStats and ForceGC replies are short, so one packet is the whole
-    // reply; packets with other ids are leftovers and skipped.
+    // The plugin's replies are short, so one packet is the whole reply;
+    // packets with other ids are leftovers and skipped.
     for (;;) {
       wire::Packet p = co_await reader_->Next(socket_);
       if (p.id == id && p.type == wire::kResponseValue) {

@@ -14,6 +14,7 @@
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
+#include "formats/replies.h"
 #include "watch/chart.h"
 #include "watch/csv.h"
 #include "watch/rcon_client.h"
@@ -26,7 +27,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kMaxBackoff{60000};
-constexpr const char* kStatsCommand = "GetServerStats";
 
 Time Now() {
   return std::chrono::time_point_cast<std::chrono::milliseconds>(Clock::now());
@@ -218,7 +218,7 @@ class Watch {
           const std::string reply = co_await Ask(s, options_.force_gc_command);
           Record({Now(), s.target.name, std::nullopt, Status::kForcedGc, reply});
         }
-        const std::string body = co_await Ask(s, kStatsCommand);
+        const std::string body = co_await Ask(s, formats::kStatsCommand);
         answered = true;
         try {
           Record({Now(), s.target.name, ParseObjectCount(body), Status::kOk, {}});
