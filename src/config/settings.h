@@ -205,6 +205,8 @@ struct Ordering {
   Lower lower;  // the Member of each
   Upper upper;
 };
+template <typename Lower, typename Upper>
+Ordering(Lower, Upper) -> Ordering<Lower, Upper>;
 
 inline constexpr Ordering kFrequencyOrder{
     Member<&Config::StructureNetFreq, &Config::StructureNetFreqSection::MinNetUpdateFreq>{},
