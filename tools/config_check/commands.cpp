@@ -28,8 +28,10 @@ fs::path Locate(const fs::path& path) {
   if (!fs::is_directory(path, ec)) {
     return path;
   }
-  const fs::path in_server =
-      path / fs::path(formats::kPluginFolder).relative_path() / formats::kConfigFile;
+  // With the system's separators, as the path was always shown.
+  const fs::path in_server = path /
+                             fs::path(formats::kPluginFolder).relative_path().make_preferred() /
+                             formats::kConfigFile;
   if (fs::exists(in_server, ec)) {
     return in_server;
   }
