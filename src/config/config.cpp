@@ -1,11 +1,11 @@
 #include "config/config.h"
 
-#include <charconv>
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
 
+#include "config/setting_value.h"
 #include "config/settings.h"
 
 namespace Quillmoor {
@@ -20,12 +20,9 @@ void Print(std::ostream& out, std::int32_t value) {
 }
 
 // The shortest text that reads back as the same float, so that two records
-// that print alike are equal (0.2f shows as 0.2, 0.2f's neighbour as
-// 0.20000002).
+// that print alike are equal.
 void Print(std::ostream& out, float value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  out << std::string_view(text, static_cast<std::size_t>(result.ptr - text));
+  out << ShortestText(value);
 }
 
 void Print(std::ostream& out, const std::string& value) {
@@ -33,6 +30,13 @@ void Print(std::ostream& out, const std::string& value) {
 }
 
 }  // namespace
+
+// Every member is value-initialised first, so that no field is ever left
+// indeterminate; each then takes its row's default.
+Config::Config()
+    : AutoGC(), Rcon(), GCCVars(), PhysicsCVars(), StructureNetFreq(), VerboseLogging() {
+  ForEachSetting([this](const auto& setting) { setting.field(*this) = setting.default_value; });
+}
 
 std::ostream& operator<<(std::ostream& out, const Config& config) {
   const char* separator = "";

@@ -1,6 +1,6 @@
 // The plugin's settings as one plain copyable record. A default-constructed
 // Config is the default configuration; LoadConfig fills one from the file.
-// Where each field stands in the document, and its range, is settings.h.
+// Each field's default, range and place in the document are settings.h.
 #pragma once
 
 #include <cstdint>
@@ -13,34 +13,37 @@ namespace Quillmoor {
 inline constexpr int kConfigVersion = 3;
 
 struct Config {
+  // Every setting at its default, from the settings table.
+  Config();
+
   struct AutoGCSection {
-    bool Enabled = true;
-    std::int32_t IntervalMinutes = 15;
+    bool Enabled;
+    std::int32_t IntervalMinutes;
     bool operator==(const AutoGCSection&) const = default;
   };
   struct RconSection {
-    std::string CommandName = "ForceGC";  // UTF-8
+    std::string CommandName;  // UTF-8
     bool operator==(const RconSection&) const = default;
   };
   struct GCCVarsSection {
-    bool Enabled = true;
-    float TimeBetweenPurgingSeconds = 20.0f;
-    std::int32_t NumRetriesBeforeForcingGC = 5;
-    bool ActorClusteringEnabled = true;
-    std::int32_t MaxObjectsNotConsideredByGC = 0;
+    bool Enabled;
+    float TimeBetweenPurgingSeconds;
+    std::int32_t NumRetriesBeforeForcingGC;
+    bool ActorClusteringEnabled;
+    std::int32_t MaxObjectsNotConsideredByGC;
     bool operator==(const GCCVarsSection&) const = default;
   };
   struct PhysicsCVarsSection {
-    bool Enabled = true;
-    std::int32_t ChaosMaxSubSteps = 2;
-    std::int32_t ServerMaxFPS = 30;
+    bool Enabled;
+    std::int32_t ChaosMaxSubSteps;
+    std::int32_t ServerMaxFPS;
     bool operator==(const PhysicsCVarsSection&) const = default;
   };
   struct StructureNetFreqSection {
-    bool Enabled = true;
-    float NetUpdateFreq = 0.2f;
-    float MinNetUpdateFreq = 0.1f;
-    std::int32_t CheckIntervalSeconds = 300;
+    bool Enabled;
+    float NetUpdateFreq;
+    float MinNetUpdateFreq;
+    std::int32_t CheckIntervalSeconds;
     bool operator==(const StructureNetFreqSection&) const = default;
   };
 
@@ -49,7 +52,7 @@ struct Config {
   GCCVarsSection GCCVars;
   PhysicsCVarsSection PhysicsCVars;
   StructureNetFreqSection StructureNetFreq;
-  bool VerboseLogging = false;
+  bool VerboseLogging;
 
   // Field by field; floats compare exactly (the loader never yields a NaN).
   bool operator==(const Config&) const = default;

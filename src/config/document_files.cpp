@@ -8,6 +8,7 @@
 
 #include "common/log.h"
 #include "config/guide.h"
+#include "formats/plugin_files.h"
 
 namespace Quillmoor {
 namespace {
@@ -46,15 +47,16 @@ bool WriteWhole(const std::string& path, const std::string& text) {
 void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
                         const std::string& reason) {
   if (!WriteWhole(path, document.dump(2))) {
-    Log().warn("[Quillmoor] PluginConfig.json {} but could not be created at: {}. Using defaults.",
-               reason, path);
+    Log().warn("[Quillmoor] {} {} but could not be created at: {}. Using defaults.",
+               formats::kConfigFile, reason, path);
     return;
   }
-  Log().info("[Quillmoor] PluginConfig.json {} — generated with defaults at: {}", reason, path);
+  Log().info("[Quillmoor] {} {} — generated with defaults at: {}", formats::kConfigFile, reason,
+             path);
 }
 
 void WriteConfigGuide(const std::string& folder) {
-  WriteWhole(folder + "/PluginConfig.guide.json", BuildGuideDocument().dump(2));
+  WriteWhole(folder + "/" + formats::kGuideFile, BuildGuideDocument().dump(2));
 }
 
 }  // namespace Quillmoor

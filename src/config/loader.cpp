@@ -14,10 +14,13 @@
 #include "config/default_document.h"
 #include "config/document_files.h"
 #include "config/reading.h"
+#include "config/settings.h"
+#include "formats/plugin_files.h"
 
 namespace Quillmoor {
 namespace {
 
+using formats::kConfigFile;
 using nlohmann::json;
 
 std::string Shown(const SettingNumber& number) {
@@ -38,10 +41,9 @@ void Report(const ConfigReading& reading) {
   }
   if (reading.swap) {
     Log().warn(
-        "[Quillmoor] Config: 'StructureNetFreq.MinNetUpdateFreq' ({:g}) > 'NetUpdateFreq' ({:g}), "
-        "swapped.",
-        static_cast<double>(reading.swap->min_before),
-        static_cast<double>(reading.swap->net_before));
+        "[Quillmoor] Config: '{}' ({:g}) > '{}' ({:g}), swapped.",
+        SettingOf(kFrequencyOrder.lower).KeyPath(), static_cast<double>(reading.swap->lower_before),
+        SettingOf(kFrequencyOrder.upper).key, static_cast<double>(reading.swap->upper_before));
   }
 }
 
@@ -70,20 +72,20 @@ void ReplaceOutdated(const std::string& path, const json& defaults, std::int32_t
   std::filesystem::rename(path, backup, ec);
   if (ec) {
     Log().warn(
-        "[Quillmoor] PluginConfig.json version mismatch (found: {}, expected: {}) — keeping it "
-        "unchanged and using the defaults.",
-        found, kConfigVersion);
+        "[Quillmoor] {} version mismatch (found: {}, expected: {}) — keeping it unchanged and "
+        "using the defaults.",
+        kConfigFile, found, kConfigVersion);
     Log().error(
-        "[Quillmoor] PluginConfig.json could not be kept as {} ({}); the outdated file is left "
-        "unchanged and the defaults are used.",
-        backup, ec.message());
+        "[Quillmoor] {} could not be kept as {} ({}); the outdated file is left unchanged and the "
+        "defaults are used.",
+        kConfigFile, backup, ec.message());
     return;
   }
   Log().warn(
-      "[Quillmoor] PluginConfig.json version mismatch (found: {}, expected: {}) — regenerating "
-      "with new defaults.",
-      found, kConfigVersion);
-  Log().info("[Quillmoor] Outdated PluginConfig.json kept as: {}", backup);
+      "[Quillmoor] {} version mismatch (found: {}, expected: {}) — regenerating with new "
+      "defaults.",
+      kConfigFile, found, kConfigVersion);
+  Log().info("[Quillmoor] Outdated {} kept as: {}", kConfigFile, backup);
   WriteDefaultConfig(path, defaults, "outdated, replaced");
 }
 
@@ -91,7 +93,7 @@ void ReplaceOutdated(const std::string& path, const json& defaults, std::int32_t
 
 Config LoadConfig(const std::string& folder) {
   using State = ConfigFileText::State;
-  const std::string path = folder + "/PluginConfig.json";
+  const std::string path = folder + "/" + kConfigFile;
   const json defaults = BuildDefaultDocument(Config{});
 
   const ConfigFileText file = ReadConfigFile(path);
@@ -103,21 +105,21 @@ Config LoadConfig(const std::string& folder) {
       break;
     case State::kUnknown:
       Log().error(
-          "[Quillmoor] PluginConfig.json cannot be read, and whether it exists cannot be told: "
-          "{} ({}). Using defaults; the file is left unchanged.",
-          path, file.error);
+          "[Quillmoor] {} cannot be read, and whether it exists cannot be told: {} ({}). Using "
+          "defaults; the file is left unchanged.",
+          kConfigFile, path, file.error);
       break;
     case State::kUnreadable:
       Log().error(
-          "[Quillmoor] PluginConfig.json exists but cannot be read: {}. Using defaults; the file "
-          "is left unchanged.",
-          path);
+          "[Quillmoor] {} exists but cannot be read: {}. Using defaults; the file is left "
+          "unchanged.",
+          kConfigFile, path);
       break;
     case State::kTooLarge:
       Log().error(
-          "[Quillmoor] PluginConfig.json exists but cannot be read: {} is larger than 1 MiB. "
-          "Using defaults; the file is left unchanged.",
-          path);
+          "[Quillmoor] {} exists but cannot be read: {} is larger than 1 MiB. Using defaults; the "
+          "file is left unchanged.",
+          kConfigFile, path);
       break;
   }
   if (file.state != State::kRead) {

@@ -87,10 +87,11 @@ void CheckRanges(ConfigReading& reading) {
     }
   });
 
-  auto& freq = reading.config.StructureNetFreq;
-  if (freq.MinNetUpdateFreq > freq.NetUpdateFreq) {
-    reading.swap = FrequencySwap{freq.MinNetUpdateFreq, freq.NetUpdateFreq};
-    std::swap(freq.MinNetUpdateFreq, freq.NetUpdateFreq);
+  float& lower = kFrequencyOrder.lower(reading.config);
+  float& upper = kFrequencyOrder.upper(reading.config);
+  if (lower > upper) {
+    reading.swap = FrequencySwap{lower, upper};
+    std::swap(lower, upper);
   }
 }
 

@@ -45,11 +45,11 @@ struct Clamp {
   bool operator==(const Clamp&) const = default;
 };
 
-// StructureNetFreq.MinNetUpdateFreq above NetUpdateFreq (both already
-// clamped): the two were exchanged.
+// The ordering kFrequencyOrder (settings.h) found crossed, both values
+// already clamped: the two were exchanged.
 struct FrequencySwap {
-  float min_before;
-  float net_before;
+  float lower_before;  // kFrequencyOrder.lower, as read
+  float upper_before;  // kFrequencyOrder.upper, as read
   bool operator==(const FrequencySwap&) const = default;
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace Quillmoor {
 
@@ -17,5 +18,9 @@ nlohmann::json SettingValue(const T& value, FloatForm /*form*/) {
   return value;
 }
 nlohmann::json SettingValue(float value, FloatForm form);
+
+// The shortest text that reads back as exactly `value`: 0.2f as "0.2", its
+// neighbour as "0.20000002", 5.0f as "5".
+std::string ShortestText(float value);
 
 }  // namespace Quillmoor

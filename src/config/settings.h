@@ -1,7 +1,10 @@
-// The settings of PluginConfig.json as one table: for each, in the order the
-// loader reads them, its section and key, the Config field that holds it, its
-// range and its text in the guide. The reader, the range checks, both
-// documents and the fuzzer walk this table. Constant data; any thread.
+// The settings of PluginConfig.json as one table, the only place their facts
+// live: for each, in the order the loader reads them, its section and key,
+// the Config field that holds it, its default, its range, the console
+// variable it sets, and its text in the guide; and the one ordering between
+// two of them. Config's defaults, the reader, the range checks, both
+// documents, the console variables, the checker and the fuzzer walk it.
+// Constant data; any thread.
 #pragma once
 
 #include <array>
@@ -14,6 +17,7 @@
 #include <utility>
 
 #include "config/config.h"
+#include "formats/replies.h"
 
 namespace Quillmoor {
 
@@ -60,6 +64,9 @@ Range(T, T) -> Range<T>;
 
 struct NoRange {};
 
+// The console variable that a setting sets at start-up; none for most.
+inline constexpr std::string_view kNoCVar;
+
 namespace detail {
 template <typename Object, typename Pointer, typename... Rest>
 constexpr auto& Walk(Object& object, Pointer pointer, Rest... rest) {
@@ -83,13 +90,18 @@ struct Member {
 };
 
 // `field(config)` is the setting's member of `config`, const when `config` is.
-// `section` is empty for a setting at the top level of the document.
-template <typename Field, typename Bounds>
+// `section` is empty for a setting at the top level of the document. In
+// `info`, "{range}" stands for the range as the guide shows it ("Range:
+// 1-120") and "{order}" for the ordering the setting is the lower end of
+// ("Must be <= NetUpdateFreq"); see InfoText in guide.h.
+template <typename Field, typename Default, typename Bounds>
 struct Setting {
   std::string_view section;
   std::string_view key;
   Field field;
+  Default default_value;  // what Config{} holds
   Bounds range;
+  std::string_view cvar;  // kNoCVar, or the console variable it sets
   std::string_view info;  // the guide's "_info"
 
   using Value =
@@ -97,88 +109,119 @@ struct Setting {
   static constexpr bool kHasRange = !std::is_same_v<Bounds, NoRange>;
   static_assert(!kHasRange || std::is_same_v<Bounds, Range<Value>>,
                 "a range must have the type of its field");
+  static_assert(std::is_same_v<Default, Value> ||
+                    (std::is_same_v<Value, std::string> && std::is_same_v<Default, const char*>),
+                "a default must have the type of its field");
 
   // "Section.Key", or "Key" at the top level: the name in log lines.
   std::string KeyPath() const {
     return section.empty() ? std::string(key) : std::string(section) + "." + std::string(key);
   }
 };
-template <typename Field, typename Bounds>
-Setting(std::string_view, std::string_view, Field, Bounds, std::string_view)
-    -> Setting<Field, Bounds>;
+template <typename Field, typename Default, typename Bounds>
+Setting(std::string_view, std::string_view, Field, Default, Bounds, std::string_view,
+        std::string_view) -> Setting<Field, Default, Bounds>;
 
 inline constexpr std::tuple kSettings{
-    Setting{"AutoGC", "Enabled", Member<&Config::AutoGC, &Config::AutoGCSection::Enabled>{},
-            NoRange{},
+    Setting{"AutoGC", "Enabled", Member<&Config::AutoGC, &Config::AutoGCSection::Enabled>{}, true,
+            NoRange{}, kNoCVar,
             "true = auto Full-GC active | false = disabled. Recommended: true for servers running "
             "more than 4 hours."},
     Setting{"AutoGC", "IntervalMinutes",
-            Member<&Config::AutoGC, &Config::AutoGCSection::IntervalMinutes>{}, Range{1, 120},
-            "Range: 1-120 minutes. Recommended: 10-20 for busy servers, 30 for light servers."},
+            Member<&Config::AutoGC, &Config::AutoGCSection::IntervalMinutes>{}, 15, Range{1, 120},
+            kNoCVar, "{range} minutes. Recommended: 10-20 for busy servers, 30 for light servers."},
     Setting{"Rcon", "CommandName", Member<&Config::Rcon, &Config::RconSection::CommandName>{},
-            NoRange{},
+            formats::kForceGcCommand, NoRange{}, kNoCVar,
             "RCON command name for manual GC trigger. Zephra integration expects 'ForceGC'. Only "
             "change if not using Zephra."},
     Setting{"GCCVars", "Enabled", Member<&Config::GCCVars, &Config::GCCVarsSection::Enabled>{},
-            NoRange{}, "true = apply GC CVars at startup | false = keep UE5 engine defaults."},
+            true, NoRange{}, kNoCVar,
+            "true = apply GC CVars at startup | false = keep UE5 engine defaults."},
     Setting{"GCCVars", "TimeBetweenPurgingSeconds",
-            Member<&Config::GCCVars, &Config::GCCVarsSection::TimeBetweenPurgingSeconds>{},
-            Range{5.0f, 300.0f},
-            "Seconds between automatic purges of pending-kill objects. Range: 5-300. Lower = more "
+            Member<&Config::GCCVars, &Config::GCCVarsSection::TimeBetweenPurgingSeconds>{}, 20.0f,
+            Range{5.0f, 300.0f}, "gc.TimeBetweenPurgingPendingKillObjects",
+            "Seconds between automatic purges of pending-kill objects. {range}. Lower = more "
             "frequent smaller GC runs, less freeze risk. Recommended: 15-20 for servers with 10+ "
             "players."},
     Setting{"GCCVars", "NumRetriesBeforeForcingGC",
-            Member<&Config::GCCVars, &Config::GCCVarsSection::NumRetriesBeforeForcingGC>{},
-            Range{1, 20},
-            "Retries before forcing GC when the lock is busy. Range: 1-20. The 'Failed to acquire "
-            "GC lock' message is NORMAL — see KnownMessages."},
+            Member<&Config::GCCVars, &Config::GCCVarsSection::NumRetriesBeforeForcingGC>{}, 5,
+            Range{1, 20}, "gc.NumRetriesBeforeForcingGC",
+            "Retries before forcing GC when the lock is busy. {range}. The 'Failed to acquire GC "
+            "lock' message is NORMAL — see KnownMessages."},
     Setting{"GCCVars", "ActorClusteringEnabled",
-            Member<&Config::GCCVars, &Config::GCCVarsSection::ActorClusteringEnabled>{}, NoRange{},
+            Member<&Config::GCCVars, &Config::GCCVarsSection::ActorClusteringEnabled>{}, true,
+            NoRange{}, "gc.ActorClusteringEnabled",
             "Groups related actors for more efficient GC traversal. Recommended: true. Disable "
             "only if you observe GC-related crashes."},
     Setting{"GCCVars", "MaxObjectsNotConsideredByGC",
-            Member<&Config::GCCVars, &Config::GCCVarsSection::MaxObjectsNotConsideredByGC>{},
-            NoRange{},
+            Member<&Config::GCCVars, &Config::GCCVarsSection::MaxObjectsNotConsideredByGC>{}, 0,
+            NoRange{}, "gc.MaxObjectsNotConsideredByGC",
             "Root-set objects excluded from GC. 0 = safest (all objects checked). Only increase "
             "with profiling data."},
     Setting{"PhysicsCVars", "Enabled",
-            Member<&Config::PhysicsCVars, &Config::PhysicsCVarsSection::Enabled>{}, NoRange{},
-            "true = apply physics CVars at startup | false = keep UE5 defaults."},
+            Member<&Config::PhysicsCVars, &Config::PhysicsCVarsSection::Enabled>{}, true, NoRange{},
+            kNoCVar, "true = apply physics CVars at startup | false = keep UE5 defaults."},
     Setting{"PhysicsCVars", "ChaosMaxSubSteps",
-            Member<&Config::PhysicsCVars, &Config::PhysicsCVarsSection::ChaosMaxSubSteps>{},
-            Range{1, 8},
-            "Max physics sub-steps per tick. Range: 1-8. Recommended: 2 (half the UE5 default of "
+            Member<&Config::PhysicsCVars, &Config::PhysicsCVarsSection::ChaosMaxSubSteps>{}, 2,
+            Range{1, 8}, "p.Chaos.MaxSubSteps",
+            "Max physics sub-steps per tick. {range}. Recommended: 2 (half the UE5 default of "
             "4). Value 1 is too aggressive for normal gameplay."},
     Setting{"PhysicsCVars", "ServerMaxFPS",
-            Member<&Config::PhysicsCVars, &Config::PhysicsCVarsSection::ServerMaxFPS>{},
-            Range{10, 120},
-            "Max server tick rate in frames per second. Range: 10-120. Recommended: 30. Higher "
-            "values use more CPU without gameplay benefit on dedicated servers."},
+            Member<&Config::PhysicsCVars, &Config::PhysicsCVarsSection::ServerMaxFPS>{}, 30,
+            Range{10, 120}, "t.MaxFPS",
+            "Max server tick rate in frames per second. {range}. Recommended: 30. Higher values "
+            "use more CPU without gameplay benefit on dedicated servers."},
     Setting{"StructureNetFreq", "Enabled",
-            Member<&Config::StructureNetFreq, &Config::StructureNetFreqSection::Enabled>{},
-            NoRange{},
+            Member<&Config::StructureNetFreq, &Config::StructureNetFreqSection::Enabled>{}, true,
+            NoRange{}, kNoCVar,
             "true = apply net frequency adjustments | false = keep ARK defaults (~10 updates/sec "
             "per structure)."},
     Setting{"StructureNetFreq", "NetUpdateFreq",
             Member<&Config::StructureNetFreq, &Config::StructureNetFreqSection::NetUpdateFreq>{},
-            Range{0.05f, 10.0f},
-            "Max network updates per second per structure. Range: 0.05-10. Recommended: 0.2 "
+            0.2f, Range{0.05f, 10.0f}, kNoCVar,
+            "Max network updates per second per structure. {range}. Recommended: 0.2 "
             "(structures change rarely)."},
     Setting{"StructureNetFreq", "MinNetUpdateFreq",
             Member<&Config::StructureNetFreq, &Config::StructureNetFreqSection::MinNetUpdateFreq>{},
-            Range{0.05f, 10.0f},
-            "Min network updates per second. Range: 0.05-10. Must be <= NetUpdateFreq."},
+            0.1f, Range{0.05f, 10.0f}, kNoCVar,
+            "Min network updates per second. {range}. {order}."},
     Setting{
         "StructureNetFreq", "CheckIntervalSeconds",
         Member<&Config::StructureNetFreq, &Config::StructureNetFreqSection::CheckIntervalSeconds>{},
-        Range{60, 3600},
-        "How often to re-apply net frequency to all structures. Range: 60-3600 seconds. Covers "
-        "newly placed structures. Recommended: 300."},
-    Setting{"", "VerboseLogging", Member<&Config::VerboseLogging>{}, NoRange{},
+        300, Range{60, 3600}, kNoCVar,
+        "How often to re-apply net frequency to all structures. {range} seconds. Covers newly "
+        "placed structures. Recommended: 300."},
+    Setting{"", "VerboseLogging", Member<&Config::VerboseLogging>{}, false, NoRange{}, kNoCVar,
             "true = show detailed periodic messages in the ARK API console (e.g. 'Applied to 47/47 "
             "structures'). false = suppress these to keep the console clean. Errors and warnings "
             "are always shown."},
 };
+
+// Two settings whose values must not cross: after the range checks, a
+// `lower` above `upper` is exchanged with it. The reader applies it, the
+// loader and the checker report it, the guide states it.
+template <typename Lower, typename Upper>
+struct Ordering {
+  Lower lower;  // the Member of each
+  Upper upper;
+};
+template <typename Lower, typename Upper>
+Ordering(Lower, Upper) -> Ordering<Lower, Upper>;
+
+inline constexpr Ordering kFrequencyOrder{
+    Member<&Config::StructureNetFreq, &Config::StructureNetFreqSection::MinNetUpdateFreq>{},
+    Member<&Config::StructureNetFreq, &Config::StructureNetFreqSection::NetUpdateFreq>{}};
+
+// The row of kSettings whose field is `field` (a Member).
+template <typename Field, std::size_t I = 0>
+constexpr const auto& SettingOf(Field field) {
+  using Row = std::remove_cvref_t<decltype(std::get<I>(kSettings))>;
+  if constexpr (std::is_same_v<decltype(Row::field), Field>) {
+    return std::get<I>(kSettings);
+  } else {
+    return SettingOf<Field, I + 1>(field);
+  }
+}
 
 // Calls `visit(setting)` for every row of kSettings, in order.
 template <typename Visit>
@@ -220,6 +263,22 @@ constexpr bool EverySettingHasAKnownSection() {
   return ok;
 }
 static_assert(EverySettingHasAKnownSection(), "a setting names a section missing from kSections");
+
+// The guide's text shows a range exactly where there is one, and the
+// ordering at its lower end; console variables take numbers or flags.
+constexpr bool EveryInfoMatchesItsRow() {
+  bool ok = true;
+  ForEachSetting([&](const auto& s) {
+    using S = std::remove_cvref_t<decltype(s)>;
+    const bool lower = std::is_same_v<decltype(s.field), decltype(kFrequencyOrder.lower)>;
+    ok = ok && (s.info.find("{range}") != std::string_view::npos) == S::kHasRange &&
+         (s.info.find("{order}") != std::string_view::npos) == lower &&
+         (s.cvar.empty() || std::is_arithmetic_v<typename S::Value>);
+  });
+  return ok;
+}
+static_assert(EveryInfoMatchesItsRow(),
+              "a row's info, range, ordering and console variable differ");
 }  // namespace detail
 
 }  // namespace Quillmoor

@@ -1,13 +1,48 @@
 #include "gc/cvars.h"
 
-#include <cwchar>
+#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 #include "common/guard.h"
+#include "config/settings.h"
 #include "host/framework.h"
 #include "host/symbols.h"
 
 namespace Quillmoor {
+namespace {
+
+// A console variable's value: decimal integers, 1 or 0 for a flag, and one
+// decimal for a float (20.0f as "20.0", 12.34f as "12.3").
+std::string CVarValue(std::int32_t value) {
+  return std::to_string(value);
+}
+std::string CVarValue(bool value) {
+  return value ? "1" : "0";
+}
+std::string CVarValue(float value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(value));
+  return text;
+}
+
+// Sets the console variable of every setting of `section` that has one, in
+// the table's order.
+void ApplySection(UWorld* world, const Config& config, std::string_view section) {
+  ForEachSetting([&](const auto& setting) {
+    if constexpr (std::is_arithmetic_v<typename std::remove_cvref_t<decltype(setting)>::Value>) {
+      if (setting.section == section && !setting.cvar.empty()) {
+        const std::string command =
+            std::string(setting.cvar) + " " + CVarValue(setting.field(config));
+        ExecuteCVar(world, std::wstring(command.begin(), command.end()));
+      }
+    }
+  });
+}
+
+}  // namespace
 
 void ExecuteCVar(UWorld* world, const std::wstring& command) {
   std::string narrow;
@@ -29,18 +64,8 @@ void ApplyGCCVars(const Config& config) {
     return;
   }
   if (config.GCCVars.Enabled) {
+    ApplySection(world, config, "GCCVars");
     const auto& gc = config.GCCVars;
-    // At most 45 characters within the configured range of 5 to 300 seconds.
-    wchar_t purge[64];
-    std::swprintf(purge, 64, L"gc.TimeBetweenPurgingPendingKillObjects %.1f",
-                  static_cast<double>(gc.TimeBetweenPurgingSeconds));
-    ExecuteCVar(world, purge);
-    ExecuteCVar(world,
-                L"gc.NumRetriesBeforeForcingGC " + std::to_wstring(gc.NumRetriesBeforeForcingGC));
-    ExecuteCVar(world, std::wstring(L"gc.ActorClusteringEnabled ") +
-                           (gc.ActorClusteringEnabled ? L"1" : L"0"));
-    ExecuteCVar(world, L"gc.MaxObjectsNotConsideredByGC " +
-                           std::to_wstring(gc.MaxObjectsNotConsideredByGC));
     Log().info(
         "[Quillmoor] GC CVars applied. TimeBetweenPurging: {:g}s, NumRetries: {}, Clustering: {}, "
         "MaxNotConsidered: {}",
@@ -48,9 +73,8 @@ void ApplyGCCVars(const Config& config) {
         gc.ActorClusteringEnabled ? "on" : "off", gc.MaxObjectsNotConsideredByGC);
   }
   if (config.PhysicsCVars.Enabled) {
+    ApplySection(world, config, "PhysicsCVars");
     const auto& physics = config.PhysicsCVars;
-    ExecuteCVar(world, L"p.Chaos.MaxSubSteps " + std::to_wstring(physics.ChaosMaxSubSteps));
-    ExecuteCVar(world, L"t.MaxFPS " + std::to_wstring(physics.ServerMaxFPS));
     Log().info("[Quillmoor] Physics CVars applied. ChaosMaxSubSteps: {}, MaxFPS: {}",
                physics.ChaosMaxSubSteps, physics.ServerMaxFPS);
   }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/guard.h"
+#include "formats/stats_line.h"
 #include "gc/cvars.h"
 #include "host/framework.h"
 #include "host/module_path.h"
@@ -23,9 +24,10 @@ bool ForceGC(const std::string& trigger, bool log_to_host) {
   auto force = reinterpret_cast<Symbols::ForceGarbageCollectionFn>(
       GetAddress(Symbols::kForceGarbageCollection));
   force(engine, true);
-  StatsLogger::Log("GC forced. Trigger: " + trigger);
+  const std::string message = formats::ForcedCollectionMessage(trigger);
+  StatsLogger::Log(message);
   if (log_to_host) {
-    Log().info("[Quillmoor] GC forced. Trigger: {}", trigger);
+    Log().info("[Quillmoor] {}", message);
   }
   return true;
 }

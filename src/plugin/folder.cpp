@@ -1,11 +1,12 @@
 #include "plugin/folder.h"
 
+#include "formats/plugin_files.h"
 #include "host/framework.h"
 
 namespace Quillmoor {
 
 std::string PluginFolder() {
-  return AsaApi::Tools::GetCurrentDir() + "/ArkApi/Plugins/Quillmoor";
+  return AsaApi::Tools::GetCurrentDir() + formats::kPluginFolder;
 }
 
 }  // namespace Quillmoor

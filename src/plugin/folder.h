@@ -1,6 +1,6 @@
-// The plugin folder: the server's directory followed by
-// "/ArkApi/Plugins/Quillmoor", without a trailing separator. Computed where
-// it is needed, never stored.
+// The plugin folder: the server's directory followed by the plugin's folder
+// below it (formats/plugin_files.h), without a trailing separator. Computed
+// where it is needed, never stored.
 #pragma once
 
 #include <string>

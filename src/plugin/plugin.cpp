@@ -28,7 +28,7 @@ QUILLMOOR_EXPORT void Plugin_Init() {
     StatsLogger::Init(folder);
     GCManager::Init(g_config);
     StructureManager::Init(g_config);
-    Rcon::RegisterCommands(g_config.Rcon.CommandName);
+    Rcon::RegisterCommands(g_config.Rcon.CommandName, &ForceGC);
     Log().info("[Quillmoor] Plugin initialized.");
   });
 }

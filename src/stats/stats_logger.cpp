@@ -4,8 +4,11 @@
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/spdlog.h>
 #include <filesystem>
+#include <string>
 
 #include "common/log.h"
+#include "formats/plugin_files.h"
+#include "formats/stats_line.h"
 
 namespace Quillmoor::StatsLogger {
 namespace {
@@ -19,9 +22,9 @@ constexpr std::size_t kMaxFiles = 3;
 void ReportRotation(const rotating_log::RotationNews& news) {
   if (news.failed) {
     Quillmoor::Log().error(
-        "[Quillmoor] StatsLogger rotation failed: {}. Quillmoor_stats.log is kept and grows past "
-        "5 MiB; rotation is tried again at every line.",
-        news.message);
+        "[Quillmoor] StatsLogger rotation failed: {}. {} is kept and grows past 5 MiB; rotation "
+        "is tried again at every line.",
+        news.message, formats::kStatsLogFile);
   } else {
     Quillmoor::Log().info("[Quillmoor] StatsLogger rotation works again.");
   }
@@ -42,12 +45,13 @@ void Init(const std::string& folder) {
     // truncating it.
     auto logger = std::make_shared<spdlog::logger>(
         kLoggerName, std::make_shared<rotating_log::RotatingFileSink>(
-                         rotating_log::PathFromNarrow(folder + "/Quillmoor_stats.log"),
+                         rotating_log::PathFromNarrow(folder + "/" + formats::kStatsLogFile),
                          kMaxFileSize, kMaxFiles, ReportRotation));
     spdlog::initialize_logger(logger);  // registers it; throws if the name is taken
     // CR LF on every platform: the file is read on Windows servers.
     logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-        "[%Y-%m-%d %H:%M:%S] %v", spdlog::pattern_time_type::local, "\r\n"));
+        std::string(formats::kStatsLinePattern), spdlog::pattern_time_type::local,
+        std::string(formats::kStatsLineEnd)));
     logger->set_level(spdlog::level::info);
     logger->flush_on(spdlog::level::info);
   } catch (const std::exception& e) {

@@ -1,6 +1,7 @@
-// The statistics log "Quillmoor_stats.log" in the plugin folder: one
-// time-stamped line per forced collection and per structure pass, rotated at
-// 5 MiB with three rotated files. Safe to call from any thread; the logging
+// The statistics log in the plugin folder (its file name and line format are
+// formats/plugin_files.h and formats/stats_line.h): one time-stamped line per
+// forced collection and per structure pass, rotated at 5 MiB with three
+// rotated files. Safe to call from any thread; the logging
 // library's registry and sink lock internally.
 #pragma once
 

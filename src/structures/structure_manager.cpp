@@ -1,9 +1,10 @@
 #include "structures/structure_manager.h"
 
 #include <cstddef>
-#include <cstdio>
+#include <string>
 
 #include "common/guard.h"
+#include "formats/stats_line.h"
 #include "host/framework.h"
 #include "host/module_path.h"
 #include "host/symbols.h"
@@ -66,16 +67,10 @@ void UpdateStructureNetFreq(float netFreq, float minNetFreq, bool verbose) {
       field_hint = reinterpret_cast<const char*>(net) - reinterpret_cast<const char*>(actor);
       ++applied;
     }
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "StructureNetFreq: Applied to %d/%d structures. NetFreq: %.2f, MinNetFreq: %.2f",
-                  applied, total, static_cast<double>(netFreq), static_cast<double>(minNetFreq));
-    StatsLogger::Log(line);
+    const std::string message = formats::StructurePassMessage(applied, total, netFreq, minNetFreq);
+    StatsLogger::Log(message);
     if (verbose) {
-      Log().info(
-          "[Quillmoor] StructureNetFreq: Applied to {}/{} structures. NetFreq: {:.2f}, "
-          "MinNetFreq: {:.2f}",
-          applied, total, netFreq, minNetFreq);
+      Log().info("[Quillmoor] {}", message);
     }
   });
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "devhost/connection.h"
+#include "gc/gc_manager.h"
 #include "rcon/commands.h"
 #include "stats/stats_logger.h"
 #include "support/host_test.h"
@@ -38,7 +39,7 @@ class RconCommandsTest : public quillmoor_test::HostTest {
 
 TEST_F(RconCommandsTest, RegistrationUsesTheConfiguredNameAndLogsFourLines) {
   host().log().ClearCapture();
-  Rcon::RegisterCommands("ForceGC");
+  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
   Rcon::UnregisterCommands("ForceGC");
   EXPECT_EQ(Messages(), (std::vector<std::string>{
                             "[Quillmoor] RCON command 'ForceGC' registered.",
@@ -50,7 +51,7 @@ TEST_F(RconCommandsTest, RegistrationUsesTheConfiguredNameAndLogsFourLines) {
 }
 
 TEST_F(RconCommandsTest, ForceGCRepliesOnceWithTheRequestIdAndForcesACollection) {
-  Rcon::RegisterCommands("ForceGC");
+  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
   auto replies = Send(L"ForceGC", 4242);
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].id, 4242);
@@ -64,7 +65,7 @@ TEST_F(RconCommandsTest, ForceGCRepliesOnceWithTheRequestIdAndForcesACollection)
 }
 
 TEST_F(RconCommandsTest, ARenamedCommandStillAnswersAsForceGC) {
-  Rcon::RegisterCommands("PurgeNow");
+  Rcon::RegisterCommands("PurgeNow", &Quillmoor::ForceGC);
   EXPECT_TRUE(Logged("[Quillmoor] RCON command 'PurgeNow' registered."));
   Send(L"ForceGC", 1);
   EXPECT_FALSE(found_) << "the default name must no longer answer";
@@ -74,12 +75,12 @@ TEST_F(RconCommandsTest, ARenamedCommandStillAnswersAsForceGC) {
 }
 
 TEST_F(RconCommandsTest, ANonAsciiCommandNameIsDecodedFromUtf8) {
-  Rcon::RegisterCommands("Säubern\xFF");
+  Rcon::RegisterCommands("Säubern\xFF", &Quillmoor::ForceGC);
   EXPECT_TRUE(host().commands().HasRconCommand(L"Säubern\uFFFD"));
 }
 
 TEST_F(RconCommandsTest, ForceGCWithoutAnEngineRepliesWithAnError) {
-  Rcon::RegisterCommands("ForceGC");
+  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
   host().engine().SetEngineNull(true);
   auto replies = Send(L"ForceGC", 9);
   ASSERT_EQ(replies.size(), 1u);
@@ -91,7 +92,7 @@ TEST_F(RconCommandsTest, ForceGCWithoutAnEngineRepliesWithAnError) {
 }
 
 TEST_F(RconCommandsTest, AFailureInsideTheHandlerStillGetsExactlyOneReply) {
-  Rcon::RegisterCommands("ForceGC");
+  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
   host().faults().ThrowOn("lookup:Global.GEngine");
   auto replies = Send(L"ForceGC", 3);
   ASSERT_EQ(replies.size(), 1u);
@@ -104,7 +105,7 @@ TEST_F(RconCommandsTest, AFailureInsideTheHandlerStillGetsExactlyOneReply) {
 }
 
 TEST_F(RconCommandsTest, AFailingSendIsLoggedAndContained) {
-  Rcon::RegisterCommands("ForceGC");
+  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
   host().faults().ThrowOn("SendMessage");
   auto replies = Send(L"GetServerStats", 5);
   EXPECT_TRUE(replies.empty());
@@ -119,7 +120,7 @@ class LargeEngine : public RconCommandsTest {
 };
 
 TEST_F(LargeEngine, GetServerStatsReportsTheObjectCountInPlainDecimal) {
-  Rcon::RegisterCommands("ForceGC");
+  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
   auto replies = Send(L"getserverstats", -7);
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].id, -7);

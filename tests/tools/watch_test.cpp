@@ -183,6 +183,7 @@ TEST(StatsReplyTest, ReadsTheCountOrSaysWhatCameInstead) {
        "reply: {\"data\":{\"uobjects\":5},\"status\":\"error\"}"},
       {R"({"data":{"uobjects":"5"},"status":"success"})",
        "reply: {\"data\":{\"uobjects\":\"5\"},\"status\":\"success\"}"},
+      {R"({"data":{"uobjects":5},"status":5})", "reply: {\"data\":{\"uobjects\":5},\"status\":5}"},
       {"line\none", "reply: line one"},
   };
   for (const auto& c : bad) {

@@ -11,6 +11,8 @@
 #include "config/reading.h"
 #include "config/settings.h"
 #include "config_check/closest_name.h"
+#include "formats/plugin_files.h"
+#include "formats/replies.h"
 
 namespace config_tool {
 
@@ -169,12 +171,12 @@ void CommandName(const std::string& name, CheckResult& r) {
                     json(name).dump()));
     return;
   }
-  if (EqualsIgnoringCase(name, "GetServerStats")) {
+  if (EqualsIgnoringCase(name, formats::kStatsCommand)) {
     Add(r, Severity::kError, key,
         fmt::format("{} is the statistics command's name (the framework ignores case): the "
                     "plugin registers the force-GC command first and the framework keeps the "
-                    "first, so every GetServerStats request forces a full garbage collection",
-                    json(name).dump()));
+                    "first, so every {} request forces a full garbage collection",
+                    json(name).dump(), formats::kStatsCommand));
     return;
   }
   for (const auto framework : kFrameworkCommands) {
@@ -246,10 +248,9 @@ CheckResult CheckConfigText(std::string_view text) {
             ? fmt::format("{}, outdated (this plugin's is {})", found, Quillmoor::kConfigVersion)
             : fmt::format("{}, newer than this plugin's {}", found, Quillmoor::kConfigVersion);
     Add(r, Severity::kError, "ConfigVersion",
-        fmt::format("{}: the plugin keeps this file as a backup (PluginConfig.json.bak, or the "
-                    "first free PluginConfig.json.N.bak) and writes the defaults; none of its "
-                    "values is used",
-                    what));
+        fmt::format("{0}: the plugin keeps this file as a backup ({1}.bak, or the first free "
+                    "{1}.N.bak) and writes the defaults; none of its values is used",
+                    what, formats::kConfigFile));
     return r;
   }
   if (reading.error && reading.error->key_path == "ConfigVersion") {
@@ -270,9 +271,10 @@ CheckResult CheckConfigText(std::string_view text) {
                     Number(c.high), Number(c.used)));
   }
   if (reading.swap) {
-    Add(r, Severity::kWarning, "StructureNetFreq.MinNetUpdateFreq",
-        fmt::format("{} is above NetUpdateFreq {}: the plugin swaps the two",
-                    reading.swap->min_before, reading.swap->net_before));
+    Add(r, Severity::kWarning, Quillmoor::SettingOf(Quillmoor::kFrequencyOrder.lower).KeyPath(),
+        fmt::format("{} is above {} {}: the plugin swaps the two", reading.swap->lower_before,
+                    Quillmoor::SettingOf(Quillmoor::kFrequencyOrder.upper).key,
+                    reading.swap->upper_before));
   }
   // The name as the file holds it: when an earlier error stops the read before
   // it, the operator who mends that error meets this one next.

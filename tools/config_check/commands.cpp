@@ -14,6 +14,7 @@
 #include "config/settings.h"
 #include "config_check/check.h"
 #include "config_check/closest_name.h"
+#include "formats/plugin_files.h"
 
 namespace config_tool {
 
@@ -22,19 +23,19 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-constexpr const char* kConfigName = "PluginConfig.json";
-constexpr const char* kGuideName = "PluginConfig.guide.json";
-
 fs::path Locate(const fs::path& path) {
   std::error_code ec;
   if (!fs::is_directory(path, ec)) {
     return path;
   }
-  const fs::path in_server = path / "ArkApi" / "Plugins" / "Quillmoor" / kConfigName;
+  // With the system's separators, as the path was always shown.
+  const fs::path in_server = path /
+                             fs::path(formats::kPluginFolder).relative_path().make_preferred() /
+                             formats::kConfigFile;
   if (fs::exists(in_server, ec)) {
     return in_server;
   }
-  return path / kConfigName;
+  return path / formats::kConfigFile;
 }
 
 template <typename T>
@@ -120,17 +121,18 @@ int RunInit(const fs::path& dir, bool force, std::ostream& out, std::ostream& er
                dir.string());
     return kExitTrouble;
   }
-  const fs::path config = dir / kConfigName;
+  const fs::path config = dir / formats::kConfigFile;
   if (fs::exists(config, ec) && !force) {
     fmt::print(err, "quillmoor-config: {} exists; --force replaces it\n", config.string());
     return kExitTrouble;
   }
   if (!WriteDocument(config, Quillmoor::BuildDefaultDocument(Quillmoor::Config{})) ||
-      !WriteDocument(dir / kGuideName, Quillmoor::BuildGuideDocument())) {
+      !WriteDocument(dir / formats::kGuideFile, Quillmoor::BuildGuideDocument())) {
     fmt::print(err, "quillmoor-config: cannot write into {}\n", dir.string());
     return kExitTrouble;
   }
-  fmt::print(out, "Wrote {} and {} into {}\n", kConfigName, kGuideName, dir.string());
+  fmt::print(out, "Wrote {} and {} into {}\n", formats::kConfigFile, formats::kGuideFile,
+             dir.string());
   return kExitClean;
 }
 
@@ -151,7 +153,7 @@ int RunExplain(const std::string& key, std::ostream& out, std::ostream& err) {
       range = fmt::format("{} to {}", s.range.low, s.range.high);
     }
     fmt::print(out, "{}\n  default: {}    range: {}\n  {}\n\n", path, Shown(s.field(defaults)),
-               range, s.info);
+               range, Quillmoor::InfoText(s));
   });
   if (!any) {
     const std::string near = ClosestName(key, names);

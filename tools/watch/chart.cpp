@@ -12,6 +12,8 @@
 
 #include <fmt/format.h>
 
+#include "formats/replies.h"
+
 namespace watch {
 
 namespace {
@@ -155,7 +157,8 @@ void DrawChart(const std::filesystem::path& path, const std::vector<Sample>& sam
   plschr(0, 0.9);
   pltimefmt(TimeFormat(t1 - t0));
   plbox("bcnstd", 0, 0, "bcnstv", 0, 0);
-  pllab("Time (UTC)", "Engine objects (uobjects)", "Quillmoor: object count over time");
+  const std::string objects = fmt::format("Engine objects ({})", formats::kObjectCountKey);
+  pllab("Time (UTC)", objects.c_str(), "Quillmoor: object count over time");
 
   // Collections from the statistics logs: dashed vertical lines.
   pllsty(2);

@@ -9,6 +9,8 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include "formats/plugin_files.h"
+#include "formats/replies.h"
 #include "watch/chart.h"
 
 namespace watch {
@@ -50,8 +52,9 @@ StatsLogSpec ParseStatsLog(const std::string& text) {
 bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std::string>& password,
                       WatchOptions& out, int& exit_code) {
   CLI::App app{
-      "quillmoor-watch: polls GetServerStats over RCON and shows the engine's object count of "
-      "each server as a live table, a CSV file and a chart.\n"
+      fmt::format("quillmoor-watch: polls {} over RCON and shows the engine's object count of "
+                  "each server as a live table, a CSV file and a chart.\n",
+                  formats::kStatsCommand) +
       "Exit codes: 0 stopped cleanly; 1 an output could not be written or a password was "
       "refused; 2 bad command line, servers file or environment."};
   std::vector<std::string> server_args, stats_log_args;
@@ -78,8 +81,9 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
   app.add_option("--plot", plot, "Draw the chart into FILE.svg or FILE.png when the run stops")
       ->type_name("FILE");
   app.add_option("--stats-log", stats_log_args,
-                 "A server's Quillmoor_stats.log: its forced collections are marked on the chart; "
-                 "NAME=PATH colours them as that server (repeatable)")
+                 fmt::format("A server's {}: its forced collections are marked on the chart; "
+                             "NAME=PATH colours them as that server (repeatable)",
+                             formats::kStatsLogFile))
       ->type_name("[NAME=]PATH");
   app.add_option("--force-gc-every", force_every,
                  "Send the force-GC command to every server this many minutes apart")

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/replies.h"
 #include "watch/server_list.h"
 
 namespace watch {
@@ -34,7 +35,7 @@ struct WatchOptions {
   std::optional<std::chrono::milliseconds> duration;
   std::filesystem::path csv;  // empty: no CSV file
   std::optional<std::chrono::milliseconds> force_gc_every;
-  std::string force_gc_command = "ForceGC";
+  std::string force_gc_command = formats::kForceGcCommand;
   // Both modes.
   std::filesystem::path plot;  // empty: no chart
   std::vector<StatsLogSpec> stats_logs;

@@ -1,5 +1,6 @@
-// Reading the forced collections out of a server's Quillmoor_stats.log, to
-// mark them on the chart. Pure parsing plus one file read.
+// Reading the forced collections out of a server's statistics log, to mark
+// them on the chart. Parsing plus one file read; the lines' format is the
+// plugin's own (formats/stats_line.h).
 #pragma once
 
 #include <filesystem>
@@ -16,9 +17,9 @@ struct ForcedCollection {
   std::string trigger;  // "auto-timer", "rcon", ...
 };
 
-// Every line "[YYYY-MM-DD HH:MM:SS] GC forced. Trigger: T" in `text`; other
-// lines (structure passes, damaged lines) are skipped. The log's times are
-// the server's local time, read here in this machine's zone. LF or CR LF.
+// Every forced-collection line in `text`; other lines (structure passes,
+// damaged lines) are skipped. The log's times are the server's local time,
+// read here in this machine's zone. LF or CR LF.
 std::vector<ForcedCollection> ParseForcedCollections(std::string_view text);
 
 // Reads the file; throws std::runtime_error naming it when it cannot be read.

@@ -4,7 +4,8 @@
 #include <string>
 
 #include <fmt/format.h>
-#include <nlohmann/json.hpp>
+
+#include "formats/replies.h"
 
 namespace watch {
 
@@ -25,15 +26,8 @@ std::string Quote(std::string_view body) {
 }  // namespace
 
 std::int64_t ParseObjectCount(std::string_view body) {
-  const auto doc = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
-  if (doc.is_object() && doc.value("status", "") == "success") {
-    const auto data = doc.find("data");
-    if (data != doc.end() && data->is_object()) {
-      const auto n = data->find("uobjects");
-      if (n != data->end() && n->is_number_integer()) {
-        return n->get<std::int64_t>();
-      }
-    }
+  if (const auto count = formats::ReadObjectCount(body)) {
+    return *count;
   }
   throw std::runtime_error(body.empty() ? std::string("empty reply")
                                         : fmt::format("reply: {}", Quote(body)));

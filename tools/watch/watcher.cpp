@@ -13,6 +13,7 @@
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
+#include "formats/replies.h"
 #include "rcon_wire/client.h"
 #include "watch/stats_reply.h"
 
@@ -22,7 +23,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kMaxBackoff{60000};
-constexpr const char* kStatsCommand = "GetServerStats";
 
 Time Now() {
   return std::chrono::time_point_cast<std::chrono::milliseconds>(Clock::now());
@@ -122,7 +122,7 @@ class Watch {
           const std::string reply = co_await Ask(s, options_.force_gc_command);
           outputs_.Add({Now(), s.target.name, std::nullopt, Status::kForcedGc, reply});
         }
-        const std::string body = co_await Ask(s, kStatsCommand);
+        const std::string body = co_await Ask(s, formats::kStatsCommand);
         answered = true;
         try {
           outputs_.Add({Now(), s.target.name, ParseObjectCount(body), Status::kOk, {}});

@@ -129,7 +129,8 @@ asio::awaitable<std::string> Client::Exec(std::string command, std::chrono::mill
   try {
     const std::string packet = Encode(id, kExecCommand, command);
     co_await asio::async_write(socket_, asio::buffer(packet), asio::use_awaitable);
-    // Packets with other ids are leftovers of earlier commands.
+    // The plugin's replies are short, so one packet is the whole reply;
+    // packets with other ids are leftovers and skipped.
     for (;;) {
       Packet p = co_await reader_->Next(socket_);
       if (p.id == id && p.type == kResponseValue) {

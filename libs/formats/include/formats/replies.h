@@ -1,0 +1,37 @@
+// The plugin's two RCON commands as a client sees them: their names and the
+// compact JSON document each request is answered with, built by the plugin
+// and read by the operator tools. Pure; any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace formats {
+
+// The statistics command's name; a client may send it in any case.
+inline constexpr char kStatsCommand[] = "GetServerStats";
+// The force-GC command's default name (the operator may choose another);
+// its replies carry this name whatever it is registered as.
+inline constexpr char kForceGcCommand[] = "ForceGC";
+// The statistics reply's member holding the engine's object count.
+inline constexpr char kObjectCountKey[] = "uobjects";
+
+// The statistics reply: the object count, or the error reply when it could
+// not be read.
+std::string StatsReply(std::int64_t objects);
+std::string StatsUnavailableReply();
+
+enum class ForceGcOutcome {
+  kForced,    // the engine was asked for a full collection
+  kNoEngine,  // there was no engine object to ask
+  kFailed,    // something failed on the way
+};
+std::string ForceGcReply(ForceGcOutcome outcome);
+
+// The object count of a successful statistics reply; nullopt for anything
+// else (an error reply, another server's text, a damaged document).
+std::optional<std::int64_t> ReadObjectCount(std::string_view body);
+
+}  // namespace formats

@@ -1,0 +1,61 @@
+#include "formats/replies.h"
+
+#include <nlohmann/json.hpp>
+
+namespace formats {
+namespace {
+
+using nlohmann::json;
+
+// Members are written sorted by key (the library's default object), and
+// compact: one line, no blanks.
+std::string ErrorReply(const char* command, const char* message) {
+  return json{{"cmd", command}, {"message", message}, {"status", "error"}}.dump();
+}
+
+}  // namespace
+
+std::string StatsReply(std::int64_t objects) {
+  return json{{"cmd", kStatsCommand}, {"data", {{kObjectCountKey, objects}}}, {"status", "success"}}
+      .dump();
+}
+
+std::string StatsUnavailableReply() {
+  return ErrorReply(kStatsCommand, "Server statistics are not available");
+}
+
+std::string ForceGcReply(ForceGcOutcome outcome) {
+  switch (outcome) {
+    case ForceGcOutcome::kForced:
+      return json{{"cmd", kForceGcCommand},
+                  {"message", "Garbage collection forced successfully"},
+                  {"status", "success"}}
+          .dump();
+    case ForceGcOutcome::kNoEngine:
+      return ErrorReply(kForceGcCommand,
+                        "Garbage collection could not be forced: engine not available");
+    case ForceGcOutcome::kFailed:
+      break;
+  }
+  return ErrorReply(kForceGcCommand, "Garbage collection could not be forced: internal error");
+}
+
+std::optional<std::int64_t> ReadObjectCount(std::string_view body) {
+  const json doc = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  // Compared as JSON values, so that a status that is not a string is simply
+  // not a success (value() would throw on it).
+  if (!doc.is_object() || !doc.contains("status") || doc["status"] != "success") {
+    return std::nullopt;
+  }
+  const auto data = doc.find("data");
+  if (data == doc.end() || !data->is_object()) {
+    return std::nullopt;
+  }
+  const auto count = data->find(kObjectCountKey);
+  if (count == data->end() || !count->is_number_integer()) {
+    return std::nullopt;
+  }
+  return count->get<std::int64_t>();
+}
+
+}  // namespace formats
