@@ -104,4 +104,86 @@ TEST(ServerOptionsTest, LogLimitsAreTakenInMiBAndFiles) {
   }
 }
 
+TEST(ServerOptionsTest, DurationsTakeUnitsAndABareNumberIsInSeconds) {
+  using std::chrono::milliseconds;
+  const struct {
+    std::vector<std::string> args;
+    milliseconds idle, auth;
+    double run_for, world_delay;
+  } cases[] = {
+      {{"--rcon-idle-timeout", "5m", "--rcon-auth-timeout", "500ms"},
+       milliseconds(300000),
+       milliseconds(500),
+       0,
+       0},
+      {{"--rcon-idle-timeout", "1h", "--run-for", "90", "--world-delay", "2m"},
+       milliseconds(3600000),
+       milliseconds(10000),
+       90,
+       120},
+      {{"--run-for", "1.5s", "--world-delay", "0"},
+       milliseconds(300000),
+       milliseconds(10000),
+       1.5,
+       0},
+  };
+  for (const auto& c : cases) {
+    auto p = Parse(c.args);
+    ASSERT_TRUE(p.ok) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(p.options.rcon.idle_timeout, c.idle) << c.args[1];
+    EXPECT_EQ(p.options.rcon.auth_timeout, c.auth) << c.args[1];
+    EXPECT_DOUBLE_EQ(p.options.run_for, c.run_for) << c.args[1];
+    EXPECT_DOUBLE_EQ(p.options.host.world_delay, c.world_delay) << c.args[1];
+  }
+}
+
+// The value and what the usage message must say about it.
+TEST(ServerOptionsTest, NonFiniteAndUnusableValuesAreUsageErrorsThatSayWhy) {
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"--time-scale", "nan"}, "--time-scale: 'nan' is not a finite number"},
+      {{"--time-scale", "inf"}, "--time-scale: 'inf' is not a finite number"},
+      {{"--time-scale", "-inf"}, "--time-scale: '-inf' is not a finite number"},
+      {{"--time-scale", "1e999"}, "--time-scale: '1e999' is out of range"},
+      {{"--log-max-size", "nan"}, "--log-max-size: 'nan' is not a finite number"},
+      {{"--log-max-size", "inf"}, "--log-max-size: 'inf' is not a finite number"},
+      {{"--log-max-size", "1e999"}, "--log-max-size: '1e999' is out of range"},
+      {{"--rcon-idle-timeout", "nan"}, "--rcon-idle-timeout: 'nan' is not a finite duration"},
+      {{"--rcon-idle-timeout", "-inf"}, "--rcon-idle-timeout: '-inf' is not a finite duration"},
+      {{"--rcon-idle-timeout", "1e999"}, "--rcon-idle-timeout: '1e999' is out of range"},
+      {{"--rcon-idle-timeout", "25h"},
+       "--rcon-idle-timeout: '25h' is out of range: it must lie between 10ms and 24h"},
+      {{"--rcon-auth-timeout", "inf"}, "--rcon-auth-timeout: 'inf' is not a finite duration"},
+      {{"--rcon-auth-timeout", "5x"}, "--rcon-auth-timeout: '5x' has an unknown unit 'x'"},
+      {{"--run-for", "nan"}, "--run-for: 'nan' is not a finite duration"},
+      {{"--run-for", "-1s"}, "--run-for: '-1s' is negative"},
+      {{"--world-delay", "inf"}, "--world-delay: 'inf' is not a finite duration"},
+      {{"--rcon-password", std::string(4087, 'p')},
+       "--rcon-password: 4087 bytes is longer than any packet can carry (4086 bytes)"},
+  };
+  for (const auto& c : cases) {
+    testing::internal::CaptureStderr();
+    auto p = Parse(c.args);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(p.ok) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(p.exit_code, 2) << c.args[0] << " " << c.args[1];
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+  }
+}
+
+TEST(ServerOptionsTest, HelpShowsEveryDefault) {
+  testing::internal::CaptureStdout();
+  auto p = Parse({"--help"});
+  std::string help = testing::internal::GetCapturedStdout();
+  std::erase(help, '\r');
+  EXPECT_FALSE(p.ok);
+  EXPECT_EQ(p.exit_code, 0);
+  for (const char* shown : {"=27020\n", "=127.0.0.1\n", "=1000\n", "=100000\n", "=300s\n", "=10s\n",
+                            "=8\n", "=10\n", "=3\n", "=0s\n", "Quillmoor"}) {
+    EXPECT_NE(help.find(shown), std::string::npos) << shown << " missing from:\n" << help;
+  }
+}
+
 }  // namespace
