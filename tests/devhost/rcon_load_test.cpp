@@ -370,8 +370,8 @@ TEST_F(RconLoadTest, TwoHundredReloadsUnderPollingLeaveNothingBehind) {
   }
   EXPECT_EQ(host().timers().Count(), timers_before);
   // Each load sends its console commands; the engine keeps only the last few.
-  EXPECT_GT(host().engine().ConsoleCommandCount(), devhost::Engine::kConsoleHistoryKept);
-  EXPECT_EQ(host().engine().ConsoleHistory().size(), devhost::Engine::kConsoleHistoryKept);
+  EXPECT_GT(host().engine().ConsoleCommandCount(), devhost::kConsoleHistoryKept);
+  EXPECT_EQ(host().engine().ConsoleHistory().size(), devhost::kConsoleHistoryKept);
   EXPECT_EQ(host().commands().RconCommandNames(), commands_before);
   EXPECT_EQ(host().commands().UpdateCallbackCount(), callbacks_before);
   EXPECT_EQ(host().allocator().OutstandingBlocks(), blocks_before);

@@ -58,6 +58,12 @@ struct EngineOptions {
   std::uint32_t seed = 1;
 };
 
+// The console commands an Engine keeps for ConsoleHistory(): a plugin
+// reloaded a thousand times sends its commands a thousand times, and the host
+// must not keep them all. (Outside the class: a member of an exported class
+// would have to be imported from the DLL.)
+inline constexpr std::size_t kConsoleHistoryKept = 64;
+
 class DEVHOST_API Engine {
  public:
   explicit Engine(const EngineOptions& options);
@@ -78,11 +84,6 @@ class DEVHOST_API Engine {
   void Advance(double dt);
 
   // --- console variables ---
-  // The commands kept for ConsoleHistory(): a plugin reloaded a thousand
-  // times sends its commands a thousand times, and the host must not keep
-  // them all.
-  static constexpr std::size_t kConsoleHistoryKept = 64;
-
   void ExecuteConsoleCommand(const std::wstring& command);
   // The last kConsoleHistoryKept console commands, oldest first.
   std::vector<std::wstring> ConsoleHistory() const {
