@@ -605,11 +605,19 @@ TEST_F(RconLoginDeadlineTest, ConnectionsThatNeverLogInNoLongerKeepAClientOut) {
       << "the deadline closed a connection that had logged in";
 }
 
-TEST(RconServerOptionsTest, ZeroPerAddressCapAndNonPositiveDeadlineAreRefused) {
-  quillmoor_test::TempDir dir;
-  devhost::HostOptions host_options;
-  host_options.server_dir = dir.path();
-  devhost::Host host(host_options);
+// The server's constructor over a host without plugins.
+class RconServerOptionsTest : public ::testing::Test {
+ protected:
+  static devhost::HostOptions In(const std::filesystem::path& dir) {
+    devhost::HostOptions options;
+    options.server_dir = dir;
+    return options;
+  }
+  quillmoor_test::TempDir dir_;
+  devhost::Host host{In(dir_.path())};
+};
+
+TEST_F(RconServerOptionsTest, ZeroPerAddressCapAndNonPositiveDeadlineAreRefused) {
   RconOptions options;
   options.port = 0;
   options.password = "pw";
@@ -622,11 +630,7 @@ TEST(RconServerOptionsTest, ZeroPerAddressCapAndNonPositiveDeadlineAreRefused) {
   }
 }
 
-TEST(RconServerOptionsTest, APasswordIsRefusedUnlessAPacketCanCarryIt) {
-  quillmoor_test::TempDir dir;
-  devhost::HostOptions host_options;
-  host_options.server_dir = dir.path();
-  devhost::Host host(host_options);
+TEST_F(RconServerOptionsTest, APasswordIsRefusedUnlessAPacketCanCarryIt) {
   RconOptions options;
   options.port = 0;
   // Over the 4086 bytes of the largest packet's body, or cut at a NUL.
@@ -723,11 +727,7 @@ TEST_F(RconServerTest, StopWithOpenConnectionsAndACommandInFlightReturns) {
   EXPECT_THROW(RconSocket{server_->port()}, std::runtime_error);
 }
 
-TEST(RconServerOptionsTest, BadAddressesAndEmptyPasswordsAreRefusedAtConstruction) {
-  quillmoor_test::TempDir dir;
-  devhost::HostOptions host_options;
-  host_options.server_dir = dir.path();
-  devhost::Host host(host_options);
+TEST_F(RconServerOptionsTest, BadAddressesAndEmptyPasswordsAreRefusedAtConstruction) {
   RconOptions options;
   options.port = 0;
   options.password = "";
