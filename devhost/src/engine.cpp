@@ -74,6 +74,10 @@ void Engine::Advance(double dt) {
 }
 
 void Engine::ExecuteConsoleCommand(const std::wstring& command) {
+  ++console_commands_;
+  if (history_.size() == kConsoleHistoryKept) {
+    history_.pop_front();
+  }
   history_.push_back(command);
   const std::string narrow = Utf8Encode(command);
   const auto space = narrow.find(' ');

@@ -56,7 +56,7 @@ Host::Host(HostOptions options)
       log_(options_.log),
       guard_(log_),
       commands_(faults_, log_, guard_, [this] { return current_module_; }),
-      timers_(guard_),
+      timers_(guard_, log_),
       engine_(options_.engine) {
   Host* expected = nullptr;
   if (!g_current.compare_exchange_strong(expected, this)) {

@@ -9,6 +9,7 @@
 
 #include "devhost/host.h"
 #include "rcon_session.h"
+#include "rcon_wire/codec.h"
 
 namespace devhost::rcon {
 
@@ -40,6 +41,14 @@ Listener::Listener(Host& host, RconOptions options)
       summary_(io_) {
   if (options_.password.empty()) {
     throw std::invalid_argument("RCON password must not be empty");
+  }
+  // A body ends at its first NUL, and a request carries at most so much: a
+  // password beyond either could never be given.
+  if (options_.password.size() > rcon_wire::kMaxRequestBody ||
+      options_.password.find('\0') != std::string::npos) {
+    throw std::invalid_argument(
+        fmt::format("RCON password must be at most {} bytes without a NUL, as a packet carries it",
+                    rcon_wire::kMaxRequestBody));
   }
   if (options_.max_per_address == 0) {
     throw std::invalid_argument("RCON max_per_address must be at least 1");
@@ -184,15 +193,17 @@ void Listener::OnAccept(tcp::socket socket) {
     return;
   }
   std::erase_if(sessions_, [](const auto& entry) { return entry.second.session.expired(); });
-  if (sessions_.size() >= options_.max_connections) {
-    Refuse(socket, peer, remote.address(),
-           fmt::format("{} connections are open, the most allowed", sessions_.size()));
-    return;
-  }
   // A scan is cheap: there are at most max_connections entries.
   const auto from_address = static_cast<std::size_t>(
       std::count_if(sessions_.begin(), sessions_.end(),
                     [&](const auto& entry) { return entry.second.address == remote.address(); }));
+  // No slot is freed for a newcomer that its address's cap refuses anyway.
+  if (sessions_.size() >= options_.max_connections &&
+      (from_address >= options_.max_per_address || !MakeRoom())) {
+    Refuse(socket, peer, remote.address(),
+           fmt::format("{} connections are open, the most allowed", sessions_.size()));
+    return;
+  }
   if (from_address >= options_.max_per_address) {
     Refuse(socket, peer, remote.address(),
            fmt::format("{} connections from {} are open, the most allowed from one address",
@@ -210,6 +221,43 @@ void Listener::OnAccept(tcp::socket socket) {
     log().info("RCON {}: connected", peer);
   }
   session->Start();
+}
+
+// Connections that never log in, re-opened as fast as their slots free up,
+// would otherwise keep an operator out for as long as they are kept up. The
+// victim is the oldest of the address holding the most of them: a newcomer
+// about to log in is the only one of its address, so a few addresses that
+// churn connections as fast as they can take their own slots, not its.
+bool Listener::MakeRoom() {
+  std::map<asio::ip::address, std::size_t> waiting;
+  std::size_t most = 0;
+  for (const auto& [id, open] : sessions_) {
+    if (!open.logged_in) {
+      most = std::max(most, ++waiting[open.address]);
+    }
+  }
+  // Ids grow with every accept: the first match is the oldest.
+  const auto victim = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
+    return !entry.second.logged_in && waiting.at(entry.second.address) == most;
+  });
+  if (victim == sessions_.end()) {
+    return false;
+  }
+  auto session = victim->second.session.lock();
+  sessions_.erase(victim);
+  if (session) {
+    session->Evict(
+        fmt::format("not logged in; closed to give its slot to a new connection ({} "
+                    "open, the most allowed)",
+                    options_.max_connections));
+  }
+  return true;
+}
+
+void Listener::SetLoggedIn(std::uint64_t session, bool logged_in) {
+  if (auto it = sessions_.find(session); it != sessions_.end()) {
+    it->second.logged_in = logged_in;
+  }
 }
 
 bool Listener::IsBlocked(const asio::ip::address& address) const {

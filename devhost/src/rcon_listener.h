@@ -1,6 +1,8 @@
 // The RCON port's listener: it accepts connections, refuses blocked
-// addresses and connections beyond the caps, keeps the wrong-password count
-// of each address, and runs the network thread that every session lives on.
+// addresses and connections beyond the caps, gives the slot of a connection
+// that has not logged in to a newcomer when every slot is taken, keeps the
+// wrong-password count of each address, and runs the network thread that
+// every session lives on.
 // Everything but the constructor, Start() and Stop() runs on that thread.
 #pragma once
 
@@ -34,8 +36,9 @@ std::string Seconds(std::chrono::milliseconds d);
 class Listener {
  public:
   // Binds and listens. Throws std::system_error if the address is not an
-  // address or cannot be bound, std::invalid_argument for an empty password,
-  // a per-address cap of 0 or an authentication deadline that is not positive.
+  // address or cannot be bound, std::invalid_argument for an empty password
+  // or one that no packet can carry, a per-address cap of 0 or an
+  // authentication deadline that is not positive.
   // REQUIRES: `host` outlives the listener.
   Listener(Host& host, RconOptions options);
   Listener(const Listener&) = delete;
@@ -60,6 +63,9 @@ class Listener {
   bool IsBlocked(const asio::ip::address& address) const;
   // A session that closed leaves the count of open connections.
   void Forget(std::uint64_t session) { sessions_.erase(session); }
+  // A session that logged in (or out again, with a wrong password) says so:
+  // only one that has not can lose its slot to a newcomer.
+  void SetLoggedIn(std::uint64_t session, bool logged_in);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -72,6 +78,9 @@ class Listener {
   void OnAccept(asio::ip::tcp::socket socket);
   void Refuse(asio::ip::tcp::socket& socket, const std::string& peer,
               const asio::ip::address& address, const std::string& why);
+  // Closes the connection that gives its slot to a newcomer; false if every
+  // open connection has logged in.
+  bool MakeRoom();
   // Arms the timer that writes the summaries of counted lines, if one is due.
   void ArmSummary();
   void WriteSummaries();
@@ -87,6 +96,7 @@ class Listener {
   struct Open {
     std::weak_ptr<Session> session;
     asio::ip::address address;
+    bool logged_in = false;
   };
   std::map<std::uint64_t, Open> sessions_;
   std::uint64_t next_session_ = 1;

@@ -63,6 +63,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
   }
 
   void Stop() override { Close(Level::info, ""); }
+  void Evict(const std::string& reason) override { Close(Level::warn, reason); }
 
  private:
   // Where the connection stands. Closing: the replies still queued go out,
@@ -196,6 +197,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
     const RconOptions& options = listener_.options();
     const bool right = SamePassword(password, options.password);
     const int wrong = listener_.RecordAttempt(address_, right);
+    listener_.SetLoggedIn(id_, right);
     if (right) {
       phase_ = Phase::kLoggedIn;
       login_deadline_.cancel();
@@ -283,6 +285,13 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
       // A wait that completed just before the timer was armed again must
       // not close a connection that has been busy since.
       if (ec || self->phase_ == Phase::kClosed || self->idle_.expiry() > Clock::now()) {
+        return;
+      }
+      // A command still owed is no idleness of the client's: a game thread
+      // slow to get to it must not cost the connection. The wait goes on
+      // (and holds the connection, which its reply refers to only weakly).
+      if (self->pending_ == Pending::kCommand) {
+        self->ArmIdleTimer();
         return;
       }
       self->Close(Level::info, fmt::format("idle for {}; closing",

@@ -20,6 +20,9 @@ class Session {
   // Ends the connection without a host log line: the server is stopping.
   // REQUIRES: network thread. Idempotent.
   virtual void Stop() = 0;
+  // Ends the connection with `reason` on a warning line: its slot goes to a
+  // newcomer. REQUIRES: network thread.
+  virtual void Evict(const std::string& reason) = 0;
 };
 
 // A session over an accepted `socket`; `peer` is "address:port" for the host

@@ -10,9 +10,11 @@
 #include <random>
 #include <thread>
 
+#include "cli_values/cli11.h"
 #include "devhost/dynamic_library.h"
 #include "platform/native_path.h"
 #include "platform/utf8_path.h"
+#include "rcon_wire/codec.h"
 #include "stop_signals.h"
 
 namespace devhost {
@@ -89,7 +91,12 @@ std::string ConnectHost(const std::string& bind) {
 }  // namespace
 
 bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_code) {
-  CLI::App app{"quillmoor-devserver: a dedicated-server stand-in that runs the Quillmoor plugin"};
+  using cli_values::Unit;
+  using namespace std::chrono_literals;
+  CLI::App app{
+      "quillmoor-devserver: a dedicated-server stand-in that runs the Quillmoor plugin.\n"
+      "Durations take a unit (500ms, 10s, 5m, 1h); a bare number is in seconds."};
+  app.option_defaults()->always_capture_default();
   std::string server_dir;
   std::string plugin = NarrowPath(DefaultPlugin());
   int structures = 1000, null_structures = 0;
@@ -104,7 +111,11 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   int rcon_max_per_address = 8;
   double log_max_mb = static_cast<double>(LogOptions{}.file_max_size) / kMiB;
   std::size_t log_max_files = LogOptions{}.file_max_files;
-  app.add_option("--server-dir", server_dir, "Server directory (the framework's current directory)")
+  const auto duration = [](cli_values::Seconds min, cli_values::Seconds max) {
+    return cli_values::Duration(Unit::kSeconds, min, max);
+  };
+  app.add_option("--server-dir", server_dir,
+                 "Server directory (the framework's current directory); created if missing")
       ->required();
   app.add_option("--plugin", plugin, "Plugin library to install and load")
       ->check(CLI::ExistingFile);
@@ -115,13 +126,17 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   app.add_option("--objects", objects, "Engine objects at start")->check(CLI::Range(0, 2000000000));
   app.add_option("--object-churn", churn, "Objects created per game second")
       ->check(CLI::Range(0, 100000000));
-  app.add_option("--world-delay", world_delay, "Game seconds before the world exists")
-      ->check(CLI::Range(0.0, 1e9));
+  app.add_option("--world-delay", world_delay, "Game time before the world exists")
+      ->transform(duration(0s, cli_values::Seconds(1e9)))
+      ->default_str("0s")
+      ->type_name("DURATION");
   app.add_flag("--no-engine", no_engine, "Leave the engine object null");
   app.add_option("--time-scale", time_scale, "Game seconds per real second")
-      ->check(CLI::Range(0.001, 1e6));
-  app.add_option("--run-for", run_for, "Stop cleanly after this many real seconds")
-      ->check(CLI::Range(0.0, 1e9));
+      ->check(cli_values::Number(0.001, 1e6));
+  app.add_option("--run-for", run_for, "Stop cleanly after this much real time; 0: at a signal")
+      ->transform(duration(0s, cli_values::Seconds(1e9)))
+      ->default_str("0s")
+      ->type_name("DURATION");
   app.add_option("--rcon-port", rcon_port, "RCON port; 0 turns RCON off")
       ->check(CLI::Range(0, 65535));
   app.add_option("--rcon-bind", rcon_bind, "Address the RCON port listens on")
@@ -130,25 +145,38 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
             return IsIpAddress(text) ? std::string() : "not an IPv4 or IPv6 address: " + text;
           },
           "IP"));
-  auto* password_option = app.add_option("--rcon-password", rcon_password,
-                                         "RCON password (default: a random one, printed at start)");
+  auto* password_option = app.add_option("--rcon-password", rcon_password, "RCON password")
+                              ->default_str("a random one, printed at start");
   app.add_option("--rcon-idle-timeout", rcon_idle_timeout,
-                 "Seconds after which an idle RCON connection is closed")
-      ->check(CLI::Range(0.01, 86400.0));
+                 "An RCON connection idle this long is closed (not while its command runs)")
+      ->transform(duration(10ms, 24h))
+      ->default_str("300s")
+      ->type_name("DURATION");
   app.add_option("--rcon-auth-timeout", rcon_auth_timeout,
-                 "Seconds a new RCON connection has to log in before it is closed")
-      ->check(CLI::Range(0.01, 86400.0));
+                 "A new RCON connection not logged in this long after it was accepted is closed")
+      ->transform(duration(10ms, 24h))
+      ->default_str("10s")
+      ->type_name("DURATION");
   app.add_option("--rcon-max-per-address", rcon_max_per_address,
                  "Open RCON connections allowed from one address; more are refused")
       ->check(CLI::Range(1, 1000000));
   app.add_option("--log-max-size", log_max_mb,
                  "MiB that ArkApi/Logs/ArkApi.log reaches before it is rotated")
-      ->check(CLI::Range(0.001, 1e6))
-      ->capture_default_str();
+      ->check(cli_values::Number(0.001, 1e6));
   app.add_option("--log-max-files", log_max_files,
                  "Rotated logs kept (ArkApi.1.log is the newest); 0 keeps none")
-      ->check(CLI::Range(0, 1000))
-      ->capture_default_str();
+      ->check(CLI::Range(0, 1000));
+  const RconOptions rcon_defaults;
+  app.footer("RCON: at most " + std::to_string(rcon_defaults.max_connections) +
+             " connections in all. When all are open, a newcomer takes the slot of a connection "
+             "that has not logged in (the oldest of the address that holds the most of them), so "
+             "connections that never log in cannot keep an operator out; it is refused only when "
+             "every open connection has logged in. " +
+             std::to_string(rcon_defaults.max_auth_failures) +
+             " wrong passwords in a row refuse the address for " +
+             cli_values::FormatDuration(rcon_defaults.block_duration) +
+             ". A password longer than " + std::to_string(rcon_wire::kMaxRequestBody) +
+             " bytes is refused: no packet can carry it.");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -158,6 +186,13 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& out, int& exit_cod
   if (password_option->count() > 0 && rcon_password.empty()) {
     std::cerr << "--rcon-password: an empty password is refused; leave the option out to have "
                  "one generated\n";
+    exit_code = 2;
+    return false;
+  }
+  if (rcon_password.size() > rcon_wire::kMaxRequestBody) {
+    std::cerr << "--rcon-password: " << rcon_password.size() << " bytes is longer than any "
+              << "packet can carry (" << rcon_wire::kMaxRequestBody
+              << " bytes): nobody could log in\n";
     exit_code = 2;
     return false;
   }
@@ -195,11 +230,17 @@ int RunServer(const ServerOptions& options) {
     std::cerr << "quillmoor-devserver: cannot install signal handlers: " << e.what() << "\n";
     return 1;
   }
+  // A missing folder is made, as a first run in a fresh clone needs; a file
+  // in its place is the operator's mistake.
   std::error_code ec;
-  if (!fs::is_directory(options.server_dir, ec)) {
+  const bool created = fs::create_directories(options.server_dir, ec);
+  std::error_code ignored;
+  if (!fs::is_directory(options.server_dir, ignored)) {
+    const bool in_the_way = fs::exists(fs::symlink_status(options.server_dir, ignored));
     std::cerr << "quillmoor-devserver: --server-dir " << options.server_dir
-              << " is not a directory\n";
-    return 2;
+              << (in_the_way ? " is not a directory\n"
+                             : " cannot be created: " + ec.message() + "\n");
+    return in_the_way ? 2 : 1;
   }
   HostOptions host_options = options.host;
   host_options.server_dir = fs::absolute(options.server_dir);
@@ -224,6 +265,9 @@ int RunServer(const ServerOptions& options) {
   Host& host = *running;
   host.log().Host().info("Dev server starting in {} (time scale {}x)",
                          PathToUtf8(host_options.server_dir), options.time_scale);
+  if (created) {
+    host.log().Host().info("Created the server directory {}", PathToUtf8(host_options.server_dir));
+  }
   try {
     host.LoadPlugin(installed);
   } catch (const std::exception& e) {
@@ -252,7 +296,7 @@ int RunServer(const ServerOptions& options) {
     std::cout << "Connect with: rconclt -t 5 "
               << ShellQuoted(rcon_options.password + "@" + ConnectHost(rcon_options.bind_address) +
                              ":" + std::to_string(rcon->port()))
-              << " status" << std::endl;
+              << " GetServerStats" << std::endl;
   } else {
     host.log().Host().info("RCON is off (--rcon-port 0)");
   }

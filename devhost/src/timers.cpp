@@ -1,17 +1,16 @@
 #include "devhost/timers.h"
 
+#include <spdlog/logger.h>
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
+#include "devhost/log.h"
+#include "devhost/log_text.h"
 #include "devhost/plugin_guard.h"
+#include "devhost/utf8.h"
 
 namespace devhost {
-
-namespace {
-// A long stall (a debugger, a huge --time-scale) must not turn into
-// thousands of firings in one frame.
-constexpr int kMaxCatchUp = 16;
-}  // namespace
 
 TimerService::~TimerService() = default;
 
@@ -35,23 +34,32 @@ void TimerService::RunDue(double now) {
   running_ = true;
   const std::size_t n = timers_.size();
   for (std::size_t i = 0; i < n; ++i) {
-    for (int k = 0; k < kMaxCatchUp; ++k) {
-      Entry& e = timers_[i];
-      if (e.removed || e.next_due > now) {
-        break;
-      }
-      e.next_due += e.info.interval_seconds;
-      ++e.info.fired;
-      if (e.info.remaining > 0 && --e.info.remaining == 0) {
-        e.removed = true;
-      }
-      auto callback = e.callback;
-      guard_.Run("timer", [&] { (*callback)(); });
-    }
     Entry& e = timers_[i];
-    if (!e.removed && e.next_due <= now) {
-      e.next_due = now + e.info.interval_seconds;  // give up on the backlog
+    if (e.removed || e.next_due > now) {
+      continue;
     }
+    const double interval = e.info.interval_seconds;
+    e.next_due += interval;
+    if (e.next_due <= now) {
+      // Catching up would run a whole pass per missed interval in one frame:
+      // at a time scale of a million, a structure pass over millions of
+      // actors a hundred times over, while RCON waits for the frame to end.
+      const auto behind = static_cast<std::size_t>(std::floor((now - e.next_due) / interval)) + 1;
+      e.next_due += static_cast<double>(behind) * interval;
+      if (e.info.skipped == 0) {
+        log_.Host().warn(
+            "Timer {} fell {} firing(s) behind game time in one frame; they are skipped: a timer "
+            "fires at most once a frame (later skips are counted, not logged)",
+            LogSafe(Utf8Encode(e.info.id), 64), behind);
+      }
+      e.info.skipped += behind;
+    }
+    ++e.info.fired;
+    if (e.info.remaining > 0 && --e.info.remaining == 0) {
+      e.removed = true;
+    }
+    auto callback = e.callback;
+    guard_.Run("timer", [&] { (*callback)(); });
   }
   running_ = false;
   std::erase_if(timers_, [](const Entry& e) { return e.removed; });

@@ -373,6 +373,9 @@ TEST_F(RconLoadTest, TwoHundredReloadsUnderPollingLeaveNothingBehind) {
     total_polls += polls[static_cast<std::size_t>(p)];
   }
   EXPECT_EQ(host().timers().Count(), timers_before);
+  // Each load sends its console commands; the engine keeps only the last few.
+  EXPECT_GT(host().engine().ConsoleCommandCount(), devhost::kConsoleHistoryKept);
+  EXPECT_EQ(host().engine().ConsoleHistory().size(), devhost::kConsoleHistoryKept);
   EXPECT_EQ(host().commands().RconCommandNames(), commands_before);
   EXPECT_EQ(host().commands().UpdateCallbackCount(), callbacks_before);
   EXPECT_EQ(host().allocator().OutstandingBlocks(), blocks_before);

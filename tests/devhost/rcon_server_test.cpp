@@ -3,6 +3,7 @@
 // host with the plugin loaded. The test thread is the game thread: it pumps
 // frames while it waits for the network thread's answers.
 #include <gtest/gtest.h>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -498,8 +499,10 @@ TEST_F(RconGlobalCapTest, The65thConnectionIsRefusedAndTheOthersCarryOn) {
   for (int i = 0; i < 64; ++i) {
     open.push_back(Connect());
   }
-  // Accepted in order: once the last one answers, all 64 are in.
-  Login(*open.back());
+  // All logged in: a newcomer would take the slot of one that is not.
+  for (auto& s : open) {
+    Login(*s);
+  }
   auto extra = Connect();
   EXPECT_TRUE(ClosedWithin(*extra));
   EXPECT_TRUE(HostLogged("64 connections are open, the most allowed"));
@@ -531,6 +534,52 @@ TEST_F(RconServerTest, TheNinthConnectionFromOneAddressIsRefused) {
   EXPECT_TRUE(
       HostLogged("8 connections from 127.0.0.1 are open, the most allowed from one address"));
   EXPECT_EQ(Run(*open.back(), "GetServerStats")->body, kStatsReply);
+}
+
+// Eight other machines (127.0.0.2 to .9, eight connections each, the most one
+// address may hold) take every slot and re-take each one the moment it frees
+// up, never logging in. The operator still gets in, at the first attempt.
+TEST_F(RconServerTest, AnOperatorLogsInWhileEightAddressesRetakeEverySlot) {
+  constexpr int kAddresses = 8, kPerAddress = 8;
+  std::atomic<bool> attacking{true};
+  std::atomic<int> connects{0};
+  std::thread attacker([&] {
+    std::vector<std::unique_ptr<RconSocket>> slots(kAddresses * kPerAddress);
+    while (attacking) {
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (slots[i] == nullptr || !slots[i]->Poll(0ms)) {
+          const std::string from = "127.0.0." + std::to_string(2 + i / kPerAddress);
+          try {
+            slots[i] = std::make_unique<RconSocket>(server_->port(), 0, from);
+            ++connects;
+          } catch (const std::runtime_error&) {
+            slots[i].reset();  // the backlog is full: try again on the next round
+          }
+        }
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (connects < kAddresses * kPerAddress && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  std::this_thread::sleep_for(200ms);  // for the server to accept the last of them
+
+  auto op = Connect();
+  Login(*op);
+  auto reply = Run(*op, "GetServerStats");
+  const int connects_at_login = connects;
+  // The slot the operator took was re-taken in turn: every slot was held.
+  while (connects == connects_at_login && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  attacking = false;
+  attacker.join();
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->body, kStatsReply);
+  EXPECT_GT(connects, connects_at_login) << "the attack never filled the slots";
+  EXPECT_TRUE(HostLogged("not logged in; closed to give its slot to a new connection"));
 }
 
 // Sixty-three connections that never log in, and one that does, fill every
@@ -585,17 +634,25 @@ TEST_F(RconConnectionLinesTest, ConnectionsBeyondTheFirstFewAreSummedUp) {
   }
   auto s = Connect();
   Login(*s);
-  ASSERT_TRUE(HostLogged("RCON: ... and 5 more connections from 127.0.0.1 in the last ", 5s));
+  ASSERT_TRUE(HostLogged("RCON: ... and 5 more connections from 127.0.0.1 in the last "));
   EXPECT_EQ(Count(": connected"), 2);
   EXPECT_EQ(Count("command before authentication; closing"), 2);
   EXPECT_EQ(Count(": authenticated"), 1) << "a login is written whatever the count";
 }
 
-TEST(RconServerOptionsTest, ZeroPerAddressCapAndNonPositiveDeadlineAreRefused) {
-  quillmoor_test::TempDir dir;
-  devhost::HostOptions host_options;
-  host_options.server_dir = dir.path();
-  devhost::Host host(host_options);
+// The server's constructor over a host without plugins.
+class RconServerOptionsTest : public ::testing::Test {
+ protected:
+  static devhost::HostOptions In(const std::filesystem::path& dir) {
+    devhost::HostOptions options;
+    options.server_dir = dir;
+    return options;
+  }
+  quillmoor_test::TempDir dir_;
+  devhost::Host host{In(dir_.path())};
+};
+
+TEST_F(RconServerOptionsTest, ZeroPerAddressCapAndNonPositiveDeadlineAreRefused) {
   RconOptions options;
   options.port = 0;
   options.password = "pw";
@@ -606,6 +663,26 @@ TEST(RconServerOptionsTest, ZeroPerAddressCapAndNonPositiveDeadlineAreRefused) {
     options.auth_timeout = deadline;
     EXPECT_THROW(RconServer(host, options), std::invalid_argument) << deadline.count();
   }
+}
+
+TEST_F(RconServerOptionsTest, APasswordIsRefusedUnlessAPacketCanCarryIt) {
+  RconOptions options;
+  options.port = 0;
+  // Over the 4086 bytes of the largest packet's body, or cut at a NUL.
+  for (const std::string& refused : {std::string(4087, 'p'), std::string("pass\0word", 9)}) {
+    options.password = refused;
+    EXPECT_THROW(RconServer(host, options), std::invalid_argument) << refused.size();
+  }
+  options.password = std::string(4086, 'p');
+  RconServer server(host, options);
+  RconSocket s(server.port());
+  ASSERT_TRUE(s.SendPacket(5, kAuth, options.password));
+  std::optional<RconPacket> reply;
+  for (int i = 0; i < 2500 && !reply && s.Poll(2ms); ++i) {
+    reply = s.TakePacket();
+  }
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(reply->id, 5) << "the longest password there may be did not log in";
 }
 
 class RconIdleTest : public RconServerTest {
@@ -632,6 +709,18 @@ TEST_F(RconIdleTest, IdleConnectionsAreClosedAndBusyOnesAreNot) {
   EXPECT_TRUE(ClosedWithin(*idle));
   EXPECT_TRUE(ClosedWithin(*half));
   EXPECT_TRUE(HostLogged("idle for 0.4 s; closing"));
+}
+
+TEST_F(RconIdleTest, ACommandWaitingForTheGameThreadIsNotIdle) {
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(s->SendPacket(40, kExecCommand, "GetServerStats"));
+  // No frame runs for three idle timeouts: the command is owed all along.
+  std::this_thread::sleep_for(1200ms);
+  auto reply = Receive(*s);
+  ASSERT_TRUE(reply.has_value()) << "closed as idle while its command waited";
+  EXPECT_EQ(reply->id, 40);
+  EXPECT_TRUE(ClosedWithin(*s, 2s)) << "answered, it is idle again";
 }
 
 TEST_F(RconServerTest, ClientVanishingMidReplyLeavesTheServerServingOthers) {
@@ -673,11 +762,7 @@ TEST_F(RconServerTest, StopWithOpenConnectionsAndACommandInFlightReturns) {
   EXPECT_THROW(RconSocket{server_->port()}, std::runtime_error);
 }
 
-TEST(RconServerOptionsTest, BadAddressesAndEmptyPasswordsAreRefusedAtConstruction) {
-  quillmoor_test::TempDir dir;
-  devhost::HostOptions host_options;
-  host_options.server_dir = dir.path();
-  devhost::Host host(host_options);
+TEST_F(RconServerOptionsTest, BadAddressesAndEmptyPasswordsAreRefusedAtConstruction) {
   RconOptions options;
   options.port = 0;
   options.password = "";

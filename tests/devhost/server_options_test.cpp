@@ -104,4 +104,49 @@ TEST(ServerOptionsTest, LogLimitsAreTakenInMiBAndFiles) {
   }
 }
 
+TEST(ServerOptionsTest, DurationsTakeUnitsAndABareNumberIsInSeconds) {
+  auto p = Parse({"--rcon-idle-timeout", "5m", "--rcon-auth-timeout", "500ms", "--run-for", "1h",
+                  "--world-delay", "90"});
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.options.rcon.idle_timeout, std::chrono::minutes(5));
+  EXPECT_EQ(p.options.rcon.auth_timeout, std::chrono::milliseconds(500));
+  EXPECT_EQ(p.options.run_for, 3600);
+  EXPECT_EQ(p.options.host.world_delay, 90);
+}
+
+TEST(ServerOptionsTest, NonFiniteValuesAreUsageErrorsThatNameTheOptionAndTheValue) {
+  struct Case {
+    std::string option, value, says;  // the start of the usage message
+  };
+  std::vector<Case> cases = {{"--rcon-password", std::string(4087, 'p'),
+                              "--rcon-password: 4087 bytes is longer than any packet can carry"}};
+  for (const char* option : {"--time-scale", "--log-max-size", "--rcon-idle-timeout",
+                             "--rcon-auth-timeout", "--run-for", "--world-delay"}) {
+    for (const char* value : {"nan", "inf", "-inf", "1e999"}) {
+      cases.push_back({option, value, std::string(option) + ": '" + value + "'"});
+    }
+  }
+  for (const auto& c : cases) {
+    testing::internal::CaptureStderr();
+    auto p = Parse({c.option, c.value});
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(p.ok) << c.says;
+    EXPECT_EQ(p.exit_code, 2) << c.says;
+    EXPECT_EQ(err.rfind(c.says, 0), 0u) << err;
+  }
+}
+
+TEST(ServerOptionsTest, HelpShowsEveryDefault) {
+  testing::internal::CaptureStdout();
+  auto p = Parse({"--help"});
+  std::string help = testing::internal::GetCapturedStdout();
+  std::erase(help, '\r');
+  EXPECT_FALSE(p.ok);
+  EXPECT_EQ(p.exit_code, 0);
+  for (const char* shown : {"=27020\n", "=127.0.0.1\n", "=1000\n", "=100000\n", "=300s\n", "=10s\n",
+                            "=8\n", "=10\n", "=3\n", "=0s\n", "Quillmoor"}) {
+    EXPECT_NE(help.find(shown), std::string::npos) << shown << " missing from:\n" << help;
+  }
+}
+
 }  // namespace

@@ -267,8 +267,24 @@ printed_command_line_connects() {
   [ -n "$line" ] || fail "no 'Connect with:' line"
   grep -q "^RCON password: [A-Za-z0-9]\{16\} (generated" "$OUT" || fail "no generated password"
   grep -q "RCON password" "$SERVER_DIR/ArkApi/Logs/ArkApi.log" && fail "the password is in the log file"
-  timeout 15 bash -c "$line" | grep -q "^Plugins: Quillmoor$" || fail "the printed command line: $line"
+  timeout 15 bash -c "$line" | grep -q '"cmd":"GetServerStats".*"status":"success"' ||
+    fail "the printed command line: $line"
   stop_server TERM
+}
+
+missing_server_dir_is_created() {
+  local status=0 fresh="$WORK/fresh/island"
+  timeout 20 "$DEVSERVER" --server-dir "$fresh" --plugin "$PLUGIN" --rcon-port 0 \
+    --run-for 500ms >"$OUT" 2>&1 || status=$?
+  expect_eq "$status" 0 "exit status in a missing server directory"
+  [ -f "$fresh/ArkApi/Plugins/Quillmoor/PluginConfig.json" ] || fail "no config in $fresh"
+  grep -q "Created the server directory" "$fresh/ArkApi/Logs/ArkApi.log" || fail "creation not logged"
+  touch "$WORK/a-file"
+  status=0
+  timeout 20 "$DEVSERVER" --server-dir "$WORK/a-file" --plugin "$PLUGIN" --rcon-port 0 \
+    --run-for 500ms >"$OUT" 2>&1 || status=$?
+  expect_eq "$status" 2 "exit status for a file as server directory"
+  grep -q "a-file\" is not a directory" "$OUT" || fail "no reason given: $(cat "$OUT")"
 }
 
 refused_start() {
@@ -305,6 +321,7 @@ case "$SCENARIO" in
   connection_flood_leaves_the_start_up) connection_flood_leaves_the_start_up ;;
   printed_command_line_connects) printed_command_line_connects ;;
   refused_start) refused_start ;;
+  missing_server_dir_is_created) missing_server_dir_is_created ;;
   *) echo "unknown scenario: $SCENARIO" >&2; exit 2 ;;
 esac
 echo "PASS: $SCENARIO"

@@ -40,6 +40,42 @@ TEST_F(FrameworkTest, RecurringTimerFiresOncePerIntervalOfGameTime) {
   EXPECT_EQ(fired, 11);
 }
 
+// A stall or a huge time scale makes one frame span many intervals: the
+// frame fires each timer once, counts the rest, and says so once.
+TEST_F(FrameworkTest, ALongFrameFiresATimerOnceAndCountsWhatItSkipped) {
+  int recurring = 0, limited = 0;
+  API::Timer::Get().RecurringExecuteInternal([&] { ++recurring; }, 10, -1, false, FString(L"r"),
+                                             FString(L"/some/module.so"));
+  API::Timer::Get().RecurringExecuteInternal([&] { ++limited; }, 10, 2, false, FString(L"l"),
+                                             FString(L"/some/module.so"));
+  const struct {
+    double frame;
+    int fired;
+    std::size_t skipped;
+  } steps[] = {
+      {1000.5, 1, 99},  // due at 10, 20, ... 1000
+      {1000.0, 2, 198},
+      {9.4, 2, 198},  // game time 2009.9: the next firing is still on the grid, at 2010
+      {0.2, 3, 198},
+  };
+  for (const auto& step : steps) {
+    host().Tick(step.frame);
+    EXPECT_EQ(recurring, step.fired) << "after a frame of " << step.frame << " s";
+    ASSERT_FALSE(host().timers().List().empty());
+    EXPECT_EQ(host().timers().List()[0].skipped, step.skipped) << step.frame;
+  }
+  EXPECT_EQ(limited, 2) << "a timer with a count fires that many times";
+  EXPECT_EQ(host().timers().Count(), 1u);
+  std::vector<std::string> warnings;
+  for (const auto& line : host().log().Lines()) {
+    if (line.level == "warning") {
+      warnings.push_back(line.message.substr(0, 46));
+    }
+  }
+  EXPECT_EQ(warnings, (std::vector<std::string>{"Timer r fell 99 firing(s) behind game time in ",
+                                                "Timer l fell 99 firing(s) behind game time in "}));
+}
+
 TEST_F(FrameworkTest, RconCommandsMatchWithoutRegardToCase) {
   int calls = 0;
   AsaApi::GetCommands().RegisterRconCommand(

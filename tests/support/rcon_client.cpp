@@ -37,11 +37,18 @@ std::int32_t ReadInt32(const std::string& bytes, std::size_t at) {
 
 }  // namespace
 
-RconSocket::RconSocket(std::uint16_t port, int receive_buffer) : socket_(io_) {
+RconSocket::RconSocket(std::uint16_t port, int receive_buffer, const std::string& from)
+    : socket_(io_) {
   asio::error_code ec;
   socket_.open(asio::ip::tcp::v4(), ec);
   if (!ec && receive_buffer > 0) {
     socket_.set_option(asio::socket_base::receive_buffer_size(receive_buffer), ec);
+  }
+  if (!ec && !from.empty()) {
+    const auto local = asio::ip::make_address(from, ec);
+    if (!ec) {
+      socket_.bind({local, 0}, ec);
+    }
   }
   if (!ec) {
     socket_.connect({asio::ip::address_v4::loopback(), port}, ec);

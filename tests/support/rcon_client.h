@@ -37,7 +37,9 @@ class RconSocket {
  public:
   // Connects or throws std::runtime_error. `receive_buffer` > 0 shrinks the
   // receive buffer before connecting, so that a server's writes back up.
-  explicit RconSocket(std::uint16_t port, int receive_buffer = 0);
+  // `from`, when given, is the local address to connect from: another
+  // loopback address (127.0.0.2, ...) plays another client machine.
+  explicit RconSocket(std::uint16_t port, int receive_buffer = 0, const std::string& from = "");
   RconSocket(const RconSocket&) = delete;
   RconSocket& operator=(const RconSocket&) = delete;
   ~RconSocket();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <random>
@@ -57,6 +58,12 @@ struct EngineOptions {
   std::uint32_t seed = 1;
 };
 
+// The console commands an Engine keeps for ConsoleHistory(): a plugin
+// reloaded a thousand times sends its commands a thousand times, and the host
+// must not keep them all. (Outside the class: a member of an exported class
+// would have to be imported from the DLL.)
+inline constexpr std::size_t kConsoleHistoryKept = 64;
+
 class DEVHOST_API Engine {
  public:
   explicit Engine(const EngineOptions& options);
@@ -78,7 +85,12 @@ class DEVHOST_API Engine {
 
   // --- console variables ---
   void ExecuteConsoleCommand(const std::wstring& command);
-  const std::vector<std::wstring>& ConsoleHistory() const { return history_; }
+  // The last kConsoleHistoryKept console commands, oldest first.
+  std::vector<std::wstring> ConsoleHistory() const {
+    return std::vector<std::wstring>(history_.begin(), history_.end());
+  }
+  // Every console command since the engine started, kept or not.
+  std::uint64_t ConsoleCommandCount() const { return console_commands_; }
   // The value last set for `name`, or empty.
   std::string ConsoleVariable(const std::string& name) const;
   double TickRate() const;       // follows t.MaxFPS
@@ -119,7 +131,8 @@ class DEVHOST_API Engine {
   std::int32_t churn_ = 0;
 
   std::map<std::string, std::string, std::less<>> cvars_;
-  std::vector<std::wstring> history_;
+  std::deque<std::wstring> history_;
+  std::uint64_t console_commands_ = 0;
 
   bool world_exists_ = false;
   UWorld world_;

@@ -19,11 +19,18 @@ class Host;
 struct RconOptions {
   std::string bind_address = "127.0.0.1";  // an IPv4 or IPv6 address
   std::uint16_t port = 27020;              // 0: any free port, see RconServer::port()
-  std::string password;                    // REQUIRES: not empty
+  // Not empty, at most rcon_wire::kMaxRequestBody (4086) bytes and no NUL,
+  // so that a login packet can carry it; RconServer refuses any other.
+  std::string password;
   // A connection that completes no packet and takes no reply for this long
-  // is closed.
+  // is closed. The clock rests while its command waits for the game thread.
   std::chrono::milliseconds idle_timeout{std::chrono::seconds(300)};
-  std::size_t max_connections = 64;  // more are refused at accept
+  // Open connections in all. When every slot is taken, a newcomer takes the
+  // slot of a connection that has not logged in: the oldest one of the
+  // address that holds the most of them, so that connections which never log
+  // in, however fast they are re-opened, cannot keep an operator out. Only
+  // when every open connection has logged in is the newcomer refused.
+  std::size_t max_connections = 64;
   // More open connections than this from one address are refused at accept,
   // so that one client cannot take every slot. REQUIRES: at least 1.
   std::size_t max_per_address = 8;
@@ -48,8 +55,9 @@ class DEVHOST_API RconServer {
  public:
   // Binds, listens and starts the network thread. Throws std::system_error
   // if the address is not an address or cannot be bound, and
-  // std::invalid_argument for an empty password, a per-address cap of 0 or
-  // an authentication deadline that is not positive.
+  // std::invalid_argument for an empty password or one no packet can carry,
+  // a per-address cap of 0 or an authentication deadline that is not
+  // positive.
   // REQUIRES: `host` outlives the server.
   RconServer(Host& host, RconOptions options);
   RconServer(const RconServer&) = delete;

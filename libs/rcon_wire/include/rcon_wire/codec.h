@@ -17,6 +17,9 @@ inline constexpr std::int32_t kAuthResponse = 2;       // SERVERDATA_AUTH_RESPON
 inline constexpr std::int32_t kAuth = 3;               // SERVERDATA_AUTH
 inline constexpr std::int32_t kMinPacketSize = 10;     // id, type and the body's two NULs
 inline constexpr std::int32_t kMaxRequestSize = 4096;  // the largest declared size a server accepts
+// The longest body a request can carry: a password or command longer than
+// this never reaches a server.
+inline constexpr std::size_t kMaxRequestBody = kMaxRequestSize - kMinPacketSize;
 inline constexpr std::size_t kMaxReplyBody =
     4096;  // longer replies go out as several packets with one id
 // The size field that precedes every packet; the declared size counts the
