@@ -12,6 +12,7 @@
 
 #include "cli_values/cli11.h"
 #include "devhost/dynamic_library.h"
+#include "formats/replies.h"
 #include "platform/native_path.h"
 #include "platform/utf8_path.h"
 #include "rcon_wire/codec.h"
@@ -296,7 +297,7 @@ int RunServer(const ServerOptions& options) {
     std::cout << "Connect with: rconclt -t 5 "
               << ShellQuoted(rcon_options.password + "@" + ConnectHost(rcon_options.bind_address) +
                              ":" + std::to_string(rcon->port()))
-              << " GetServerStats" << std::endl;
+              << " " << formats::kStatsCommand << std::endl;
   } else {
     host.log().Host().info("RCON is off (--rcon-port 0)");
   }
