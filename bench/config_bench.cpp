@@ -1,5 +1,5 @@
 // LoadConfig on a server whose PluginConfig.json holds the defaults: the read,
-// the range checks and the guide that every load writes again. The first
+// the range checks and the guide that every load brings up to date. The first
 // round writes the default file; every round after that reads it.
 #include <benchmark/benchmark.h>
 #include <unistd.h>

@@ -1,6 +1,7 @@
 // Arbitrary bytes as the text of PluginConfig.json through ReadConfig, the
 // pure reading rules, with nothing but quillmoor_config linked: the record
-// must be in range after every input, and the decisions must agree with it.
+// must be in range, its command name usable, after every input, and the
+// decisions must agree with it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -37,10 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   Check(c.StructureNetFreq.MinNetUpdateFreq <= c.StructureNetFreq.NetUpdateFreq,
         "MinNetUpdateFreq above NetUpdateFreq");
+  Check(!Quillmoor::CheckCommandName(c.Rcon.CommandName), "an unusable command name was kept");
+  Check(!r.command_name || c.Rcon.CommandName == Quillmoor::kCommandNameSetting.default_value,
+        "a refused command name was not replaced by the default");
 
   if (r.version && r.version->mismatch) {
     Check(c == Quillmoor::Config{}, "an outdated file did not give the defaults");
-    Check(!r.error && r.clamps.empty() && !r.swap, "an outdated file was read on");
+    Check(!r.error && r.clamps.empty() && !r.swap && !r.command_name,
+          "an outdated file was read on");
   }
   if (r.error && r.error->key_path.empty()) {
     Check(!r.version && c == Quillmoor::Config{}, "text that is not JSON yielded values");

@@ -1,6 +1,8 @@
 #include "config/document_files.h"
 
 #include <spdlog/logger.h>
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -13,17 +15,33 @@
 namespace Quillmoor {
 namespace {
 
-// Returns whether `path` now holds `text`; on failure it holds what it held.
-bool WriteWhole(const std::string& path, const std::string& text) {
+namespace fs = std::filesystem;
+
+// The document as a text-mode stream would store it, so that it can be
+// written, compared and measured as bytes.
+std::string FileBytes(const nlohmann::json& document) {
+  std::string bytes;
+  for (const char c : document.dump(2)) {
+    if (c == '\n') {
+      bytes += formats::kDocumentLineEnd;
+    } else {
+      bytes += c;
+    }
+  }
+  return bytes;
+}
+
+// Returns whether `path` now holds `bytes`; on failure it holds what it held.
+bool ReplaceWhole(const std::string& path, const std::string& bytes) {
   const std::string temp = path + ".tmp";
   std::error_code ec;
   // A leftover of a crash, or a link planted there: removed, not followed.
-  std::filesystem::remove(temp, ec);
+  fs::remove(temp, ec);
   bool written = false;
   {
-    std::ofstream out(temp, std::ios::out | std::ios::trunc);
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (out.is_open()) {
-      out << text;
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       out.flush();
       out.close();  // a failing close sets failbit too
       written = !out.fail();
@@ -33,20 +51,81 @@ bool WriteWhole(const std::string& path, const std::string& text) {
   // libstdc++ implements it with MoveFileExW and MOVEFILE_REPLACE_EXISTING,
   // so an existing target is replaced there as well.
   if (written) {
-    std::filesystem::rename(temp, path, ec);
+    fs::rename(temp, path, ec);
     written = !ec;
   }
   if (!written) {
-    std::filesystem::remove(temp, ec);
+    fs::remove(temp, ec);
   }
   return written;
+}
+
+// Rewrites the file at `path`, `old_size` bytes long, to hold `bytes`,
+// without a second file: for a folder in which no file can be created. The
+// new blocks are taken before any old byte is overwritten, so a full disk
+// fails the growth, which is cut off again, and the old text stays whole.
+// Only a file system that copies on write can still fail the overwrite and
+// leave a mixture.
+void RewriteInPlace(const std::string& path, std::uintmax_t old_size, const std::string& bytes) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  if (!file.is_open()) {
+    return;
+  }
+  const auto kept = static_cast<std::size_t>(std::min<std::uintmax_t>(old_size, bytes.size()));
+  std::error_code ec;
+  if (bytes.size() > kept) {
+    file.seekp(static_cast<std::streamoff>(kept));
+    file.write(bytes.data() + kept, static_cast<std::streamsize>(bytes.size() - kept));
+    file.flush();
+    if (file.fail()) {
+      file.close();
+      fs::resize_file(path, old_size, ec);
+      return;
+    }
+  }
+  file.seekp(0);
+  file.write(bytes.data(), static_cast<std::streamsize>(kept));
+  file.close();
+  if (!file.fail() && bytes.size() < old_size) {
+    fs::resize_file(path, bytes.size(), ec);
+  }
+}
+
+// Brings the regular file at `path` to `bytes`, unless the server may not
+// write it: a read-only guide (no write permission for the server's user,
+// the read-only attribute on Windows) or one another program holds locked
+// is the operator's, and stays as it is.
+void RefreshGuide(const std::string& path, const std::string& bytes) {
+  std::error_code ec;
+  const std::uintmax_t old_size = fs::file_size(path, ec);
+  if (ec) {
+    return;
+  }
+  {
+    // Opened for writing as a test of that permission; nothing is truncated.
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!file.is_open()) {
+      return;
+    }
+    if (old_size == bytes.size()) {
+      std::string old(bytes.size(), '\0');
+      file.read(old.data(), static_cast<std::streamsize>(old.size()));
+      if (file && old == bytes) {
+        return;  // nothing to change, nothing to risk
+      }
+    }
+  }
+  // In a folder in which no file can be created the rename is impossible.
+  if (!ReplaceWhole(path, bytes)) {
+    RewriteInPlace(path, old_size, bytes);
+  }
 }
 
 }  // namespace
 
 void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
                         const std::string& reason) {
-  if (!WriteWhole(path, document.dump(2))) {
+  if (!ReplaceWhole(path, FileBytes(document))) {
     Log().warn("[Quillmoor] {} {} but could not be created at: {}. Using defaults.",
                formats::kConfigFile, reason, path);
     return;
@@ -56,7 +135,22 @@ void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
 }
 
 void WriteConfigGuide(const std::string& folder) {
-  WriteWhole(folder + "/" + formats::kGuideFile, BuildGuideDocument().dump(2));
+  const std::string path = folder + "/" + formats::kGuideFile;
+  const std::string bytes = FileBytes(BuildGuideDocument());
+  std::error_code ec;
+  switch (fs::symlink_status(path, ec).type()) {
+    case fs::file_type::regular:
+      RefreshGuide(path, bytes);
+      break;
+    case fs::file_type::not_found:
+    case fs::file_type::symlink:  // replaced, never written through
+      ReplaceWhole(path, bytes);
+      break;
+    default:
+      // A folder, a FIFO, a device, or a name that cannot be looked at: not
+      // the plugin's to touch, and a FIFO would block the start-up.
+      break;
+  }
 }
 
 }  // namespace Quillmoor

@@ -8,11 +8,12 @@
 
 namespace Quillmoor {
 
-// Both writers put the text into `path` + ".tmp" in the same folder (text
-// mode, so CR LF on Windows), flush and close it with the result checked,
-// and only then rename it over `path`. A full disk or any other failure
-// leaves `path` as it was and removes the temporary file; a link at `path` is
-// replaced, never written through. The folder is never created.
+// Both writers store the text as a text-mode stream would (CR LF on
+// Windows). They put it into `path` + ".tmp" in the same folder, flush and
+// close it with the result checked, and only then rename it over `path`. A
+// full disk or any other failure leaves `path` as it was and removes the
+// temporary file; a link at `path` is replaced, never written through. The
+// folder is never created.
 
 // Writes `document` to `path` and logs the outcome with `reason` ("not
 // found", "outdated, replaced"): the success line, or the warning that it
@@ -21,8 +22,14 @@ void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
                         const std::string& reason);
 
 // Writes the guide to `folder` + "/PluginConfig.guide.json" (no trailing
-// separator on `folder`). A failure is silent. Throws only when memory runs
-// out.
+// separator on `folder`), with these differences: a guide that the server
+// may not write (read-only, or locked by another program) is left as it is;
+// one that already holds the text is not touched; and one in a folder where
+// no file can be created is rewritten in place, its new blocks taken before
+// any old byte is overwritten, so that a full disk leaves the old guide
+// whole. Anything at the name but a regular file, a link or nothing (a
+// folder, a FIFO) is left alone. Every failure is silent. Throws only when
+// memory runs out.
 void WriteConfigGuide(const std::string& folder);
 
 }  // namespace Quillmoor

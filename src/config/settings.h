@@ -223,6 +223,11 @@ constexpr const auto& SettingOf(Field field) {
   }
 }
 
+// The force-GC command's name, which the reader checks as a whole
+// (command_name.h) rather than against a range.
+inline constexpr const auto& kCommandNameSetting =
+    SettingOf(Member<&Config::Rcon, &Config::RconSection::CommandName>{});
+
 // Calls `visit(setting)` for every row of kSettings, in order.
 template <typename Visit>
 constexpr void ForEachSetting(Visit&& visit) {

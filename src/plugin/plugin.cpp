@@ -28,7 +28,7 @@ QUILLMOOR_EXPORT void Plugin_Init() {
     StatsLogger::Init(folder);
     GCManager::Init(g_config);
     StructureManager::Init(g_config);
-    Rcon::RegisterCommands(g_config.Rcon.CommandName, &ForceGC);
+    Rcon::RegisterCommands(g_config.Rcon.CommandName, &ForceGC, g_rcon_commands);
     Log().info("[Quillmoor] Plugin initialized.");
   });
 }
@@ -36,7 +36,7 @@ QUILLMOOR_EXPORT void Plugin_Init() {
 QUILLMOOR_EXPORT void Plugin_Unload() {
   using namespace Quillmoor;
   Guarded("Plugin_Unload", [] {
-    Rcon::UnregisterCommands(g_config.Rcon.CommandName);
+    Rcon::UnregisterCommands(g_rcon_commands);
     Log().info("[Quillmoor] StructureManager shutdown.");
     GCManager::Shutdown();
     StatsLogger::Shutdown();

@@ -3,5 +3,6 @@
 namespace Quillmoor {
 
 Config g_config;
+Rcon::Registered g_rcon_commands;
 
 }  // namespace Quillmoor

@@ -28,24 +28,34 @@ void SendReply(RCONClientConnection* connection, const RCONPacket* packet,
 
 }  // namespace
 
-void RegisterCommands(const std::string& command_name, ForceCollection force) {
+void RegisterCommands(const std::string& command_name, ForceCollection force,
+                      Registered& registered) {
   auto& commands = AsaApi::GetCommands();
+  // Room first: a name the framework took must be recorded without fail.
+  registered.reserve(registered.size() + 2);
   commands.RegisterRconCommand(CommandName(command_name),
                                [force = std::move(force)](RCONClientConnection* connection,
                                                           RCONPacket* packet, UWorld* world) {
                                  HandleForceGC(force, connection, packet, world);
                                });
+  registered.push_back(command_name);
   commands.RegisterRconCommand(CommandName(formats::kStatsCommand), &HandleGetServerStats);
+  registered.emplace_back(formats::kStatsCommand);
   Log().info("[Quillmoor] RCON command '{}' registered.", command_name);
   Log().info("[Quillmoor] RCON command '{}' registered.", formats::kStatsCommand);
 }
 
-void UnregisterCommands(const std::string& command_name) {
+void UnregisterCommands(Registered& registered) {
   auto& commands = AsaApi::GetCommands();
-  commands.UnregisterRconCommand(CommandName(command_name));
-  commands.UnregisterRconCommand(CommandName(formats::kStatsCommand));
-  Log().info("[Quillmoor] RCON command '{}' unregistered.", command_name);
-  Log().info("[Quillmoor] RCON command '{}' unregistered.", formats::kStatsCommand);
+  Registered removed;
+  while (!registered.empty()) {
+    commands.UnregisterRconCommand(CommandName(registered.front()));
+    removed.push_back(std::move(registered.front()));
+    registered.erase(registered.begin());
+  }
+  for (const std::string& name : removed) {
+    Log().info("[Quillmoor] RCON command '{}' unregistered.", name);
+  }
 }
 
 void HandleForceGC(const ForceCollection& force, RCONClientConnection* connection,

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "host/ue_types.h"
 
@@ -16,11 +17,23 @@ namespace Quillmoor::Rcon {
 // hands in the GC manager's ForceGC.
 using ForceCollection = std::function<bool(const std::string& trigger, bool log_to_host)>;
 
-// Registers both commands; `command_name` is UTF-8. The force-GC command
-// keeps a copy of `force`. Throws what the framework throws; the caller's
-// guard reports it.
-void RegisterCommands(const std::string& command_name, ForceCollection force);
-void UnregisterCommands(const std::string& command_name);
+// The command names (UTF-8) that RegisterCommands put into the framework's
+// registry, in order. UnregisterCommands removes these and nothing else: a
+// start-up that failed before or half-way through the registration must not
+// remove another plugin's command of the same name.
+using Registered = std::vector<std::string>;
+
+// Registers both commands, appending each name to `registered` once the
+// framework has taken it, then logs one line per name; `command_name` is
+// UTF-8. The force-GC command keeps a copy of `force`. Throws what the
+// framework throws; the caller's guard reports it, and `registered` still
+// holds what was registered.
+void RegisterCommands(const std::string& command_name, ForceCollection force,
+                      Registered& registered);
+// Unregisters the names in `registered`, taking each out of it once it is
+// gone, then logs one line per name removed; nothing at all when it is
+// empty. Throws what the framework throws.
+void UnregisterCommands(Registered& registered);
 
 // Never throw.
 void HandleForceGC(const ForceCollection& force, RCONClientConnection* connection,

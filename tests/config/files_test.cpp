@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config_test.h"
+#include "support/unprivileged.h"
 
 namespace {
 
@@ -137,6 +138,75 @@ TEST_F(ConfigFilesTest, FolderWhoseContentsCannotBeToldIsSaidSoAndNothingIsWritt
   EXPECT_EQ(MessagesAt("error").size(), 1u);
   EXPECT_EQ(FolderEntries(), (std::set<std::string>{"loop"}));
 }
+
+// --- the guide as the server's own user finds it ------------------------------
+
+struct GuideCase {
+  const char* name;
+  std::string before;  // the guide's bytes before the start; empty: no guide
+  fs::perms mode;      // the guide's
+  bool folder_writable;
+  bool refreshed;  // the guide ends as the golden file; otherwise as before
+};
+
+class GuidePermissionsTest : public ConfigFilesTest,
+                             public ::testing::WithParamInterface<GuideCase> {};
+
+// As the server's user, not as root, whose rights would hide every case:
+// a read-only guide stays byte for byte, a writable one is refreshed even
+// where the folder takes no new file, and none of it is reported.
+TEST_P(GuidePermissionsTest, ReadOnlyStaysWritableIsRefreshedNothingIsReported) {
+  const GuideCase& c = GetParam();
+  WriteFile(ConfigPath(), Golden("PluginConfig.json"));
+  if (!c.before.empty()) {
+    WriteFile(GuidePath(), c.before);
+    quillmoor_test::GiveToUnprivileged(GuidePath());
+    fs::permissions(GuidePath(), c.mode);
+  }
+  if (c.folder_writable) {
+    quillmoor_test::GiveToUnprivileged(PluginDir());
+  } else {
+    fs::permissions(PluginDir(), fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+  }
+
+  // What the child saw comes back as its exit code: the number of host log
+  // lines, or 100 when it did not run on the defaults.
+  const int lines = quillmoor_test::RunUnprivileged(
+      [&] { return Load() == Config{} ? static_cast<int>(Messages().size()) : 100; });
+  EXPECT_EQ(lines, 0);
+  if (c.refreshed) {
+    EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+  } else if (c.before.empty()) {
+    EXPECT_FALSE(fs::exists(GuidePath()));
+  } else {
+    EXPECT_EQ(ReadFile(GuidePath()), c.before);
+    EXPECT_EQ(fs::status(GuidePath()).permissions(), c.mode);
+  }
+  std::set<std::string> expected = {"PluginConfig.json"};
+  if (c.refreshed || !c.before.empty()) {
+    expected.insert("PluginConfig.guide.json");
+  }
+  EXPECT_EQ(FolderEntries(), expected) << "a temporary file was left behind";
+}
+
+constexpr fs::perms kReadOnly =
+    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+constexpr fs::perms kWritable = kReadOnly | fs::perms::owner_write;
+
+INSTANTIATE_TEST_SUITE_P(
+    Permissions, GuidePermissionsTest,
+    ::testing::Values(
+        GuideCase{"ReadOnly", "the operator's own notes", kReadOnly, true, false},
+        GuideCase{"ReadOnlyInAReadOnlyFolder", "the operator's own notes", kReadOnly, false, false},
+        GuideCase{"Writable", "an older guide", kWritable, true, true},
+        // No temporary file can be made there, so it is rewritten in place:
+        // grown when shorter, cut when longer.
+        GuideCase{"WritableInAReadOnlyFolder", "an older guide", kWritable, false, true},
+        GuideCase{"LongerInAReadOnlyFolder", std::string(20000, 'x'), kWritable, false, true},
+        GuideCase{"MissingInAReadOnlyFolder", "", kWritable, false, false}),
+    RowName<GuideCase>);
 
 // --- backups of outdated files -------------------------------------------------
 

@@ -41,7 +41,7 @@ TEST_F(ConfigTest, EveryFieldIsReadFromItsOwnKey) {
   WriteConfig(R"({
     "ConfigVersion": 3,
     "AutoGC": {"Enabled": false, "IntervalMinutes": 30},
-    "Rcon": {"CommandName": "Zap ✓"},
+    "Rcon": {"CommandName": "Zap✓"},
     "GCCVars": {"Enabled": false, "TimeBetweenPurgingSeconds": 42.5, "NumRetriesBeforeForcingGC": 7,
                 "ActorClusteringEnabled": false, "MaxObjectsNotConsideredByGC": 12345},
     "PhysicsCVars": {"Enabled": false, "ChaosMaxSubSteps": 4, "ServerMaxFPS": 60},
@@ -54,7 +54,7 @@ TEST_F(ConfigTest, EveryFieldIsReadFromItsOwnKey) {
   const auto config = Load();
   EXPECT_EQ(config, Expected([](Config& c) {
               c.AutoGC = {false, 30};
-              c.Rcon.CommandName = "Zap ✓";
+              c.Rcon.CommandName = "Zap✓";
               c.GCCVars = {false, 42.5f, 7, false, 12345};
               c.PhysicsCVars = {false, 4, 60};
               c.StructureNetFreq = {false, 0.5f, 0.25f, 900};
@@ -66,11 +66,11 @@ TEST_F(ConfigTest, EveryFieldIsReadFromItsOwnKey) {
 
 TEST_F(ConfigTest, MissingSectionsAndKeysKeepTheirDefaultsWithoutAnError) {
   WriteConfig(
-      R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": 30}, "Rcon": {"CommandName": ""}})");
+      R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": 30}, "Rcon": {"CommandName": "Gc"}})");
   const auto config = Load();
   EXPECT_EQ(config, Expected([](Config& c) {
               c.AutoGC.IntervalMinutes = 30;
-              c.Rcon.CommandName = "";
+              c.Rcon.CommandName = "Gc";
             }));
   EXPECT_TRUE(Messages().empty()) << Messages().front();
 }
@@ -104,6 +104,42 @@ TEST_F(ConfigTest, OutOfRangeIntervalIsClampedToTheNearerBoundWithOneWarning) {
                 "clamped.",
             }));
 }
+
+// A name that cannot be the force-GC command's is replaced by the default
+// with one error line that quotes it safely: no forged line, no control
+// byte, no line of a megabyte.
+struct RefusedName {
+  const char* name;
+  std::string command_name;
+  std::string line;
+};
+
+class ConfigRefusedNameTest : public ConfigTest,
+                              public ::testing::WithParamInterface<RefusedName> {};
+
+TEST_P(ConfigRefusedNameTest, IsReplacedByTheDefaultWithOneErrorLine) {
+  WriteConfig(DefaultsWith({{"Rcon", {{"CommandName", GetParam().command_name}}}}));
+  EXPECT_EQ(Load(), Config{});
+  EXPECT_EQ(Messages(), Strings{GetParam().line});
+  EXPECT_EQ(MessagesAt("error"), Strings{GetParam().line});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ConfigRefusedNameTest,
+    ::testing::Values(
+        RefusedName{"ForgedLine", "Gc\n01/02/26 10:00 [AsaApi][error] forged\x1b[2J",
+                    "[Quillmoor] Config: 'Rcon.CommandName' value 'Gc\\n01/02/26 10:00 "
+                    "[AsaApi][error] forged\\x1b[2J' holds a control character; 'ForceGC' is "
+                    "used instead."},
+        RefusedName{"StatisticsCommand", "getserverstats",
+                    "[Quillmoor] Config: 'Rcon.CommandName' value 'getserverstats' is the name of "
+                    "'GetServerStats' (case does not matter): every GetServerStats request would "
+                    "force a full garbage collection; 'ForceGC' is used instead."},
+        // Half the largest file that is read.
+        RefusedName{"HalfAMegabyte", std::string(1 << 19, 'x'),
+                    "[Quillmoor] Config: 'Rcon.CommandName' value '" + std::string(64, 'x') +
+                        "...' is longer than 64 bytes; 'ForceGC' is used instead."}),
+    RowName<RefusedName>);
 
 struct Correction {
   const char* name;

@@ -4,18 +4,25 @@
 #include <gtest/gtest.h>
 #include <functional>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "config/reading.h"
+#include "config/settings.h"
 
 namespace Quillmoor {
 
 void PrintTo(const SettingNumber& number, std::ostream* out) {
   std::visit([&](auto value) { *out << value; }, number);
+}
+
+void PrintTo(const CommandNameProblem& problem, std::ostream* out) {
+  *out << problem.Text();
 }
 
 void PrintTo(const Clamp& clamp, std::ostream* out) {
@@ -151,5 +158,66 @@ INSTANTIATE_TEST_SUITE_P(
              R"({"ConfigVersion": 3, "AutoGC": {"IntervalMinutes": 120}, "Rcon": {}})", kCurrent,
              nullptr, nullptr, [](Config& c) { c.AutoGC.IntervalMinutes = 120; }}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// --- the force-GC command's name ------------------------------------------
+
+using Kind = Quillmoor::CommandNameProblem::Kind;
+
+struct NameCase {
+  const char* name;
+  std::string command_name;
+  std::optional<Kind> refused;  // nullopt: the name is used as written
+  std::string shown = {};
+  std::string_view command = {};
+};
+
+TEST(CommandNameTest, AnUnusableNameIsRefusedForTheDefault) {
+  using namespace std::string_literals;
+  std::string escaped_line_feeds;
+  for (int i = 0; i < 64; ++i) {
+    escaped_line_feeds += "\\n";
+  }
+  escaped_line_feeds += "...";
+  const NameCase cases[] = {
+      {"renamed", "CleanUp", std::nullopt},
+      {"letters beyond ASCII", "S\xc3\xa4ubern", std::nullopt},
+      {"64 bytes", std::string(64, 'n'), std::nullopt},
+      {"a framework command's name inside a longer one", "statusReport", std::nullopt},
+      {"65 bytes", std::string(65, 'n'), Kind::kTooLong, std::string(64, 'n') + "..."},
+      {"empty", "", Kind::kEmpty, ""},
+      {"space", "Force GC", Kind::kWhitespace, "Force GC"},
+      {"no-break space", "Force\xc2\xa0GC", Kind::kWhitespace, "Force\xc2\xa0GC"},
+      {"ideographic space", "Force\xe3\x80\x80GC", Kind::kWhitespace, "Force\xe3\x80\x80GC"},
+      {"line feed", "GC\n[AsaApi][error] x", Kind::kControlCharacter, "GC\\n[AsaApi][error] x"},
+      {"NUL", "Force\0GC"s, Kind::kControlCharacter, "Force\\x00GC"},
+      {"DEL", "Force\x7f", Kind::kControlCharacter, "Force\\x7f"},
+      {"C1 control",
+       "\xc2\x9b"
+       "31m",
+       Kind::kControlCharacter, "\\u009b31m"},
+      {"a megabyte of line feeds, shown as the first 64", std::string(1 << 20, '\n'),
+       Kind::kControlCharacter, escaped_line_feeds},
+      {"statistics command in any case", "getSERVERstats", Kind::kStatsCommand, "getSERVERstats",
+       "GetServerStats"},
+      {"framework command", "Plugins.Unload", Kind::kFrameworkCommand, "Plugins.Unload",
+       "plugins.unload"},
+      {"framework status", "STATUS", Kind::kFrameworkCommand, "STATUS", "status"},
+  };
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    nlohmann::json doc = {{"ConfigVersion", 3}, {"AutoGC", nlohmann::json::object()}};
+    doc["Rcon"]["CommandName"] = c.command_name;
+    const auto reading = Quillmoor::ReadConfig(doc.dump());
+    ASSERT_FALSE(reading.error) << reading.error->message;
+    if (!c.refused) {
+      EXPECT_FALSE(reading.command_name);
+      EXPECT_EQ(reading.config.Rcon.CommandName, c.command_name);
+      continue;
+    }
+    EXPECT_EQ(reading.command_name,
+              (Quillmoor::CommandNameProblem{*c.refused, c.shown, c.command}));
+    EXPECT_EQ(reading.config.Rcon.CommandName, Quillmoor::kCommandNameSetting.default_value);
+  }
+}
 
 }  // namespace

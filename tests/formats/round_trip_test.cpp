@@ -63,7 +63,8 @@ TEST_F(RoundTripTest, TheWatcherFindsEveryForcedCollectionTheStatisticsLogHolds)
 }
 
 TEST_F(RoundTripTest, TheWatcherReadsTheCountOrTheFailureFromTheStatisticsReply) {
-  Quillmoor::Rcon::RegisterCommands(formats::kForceGcCommand, &Quillmoor::ForceGC);
+  Quillmoor::Rcon::Registered registered;
+  Quillmoor::Rcon::RegisterCommands(formats::kForceGcCommand, &Quillmoor::ForceGC, registered);
   EXPECT_EQ(watch::ParseObjectCount(Ask(formats::kStatsCommand)), host().engine().ObjectCount());
 
   host().faults().ThrowOn("lookup:Global.GUObjectArray");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "devhost/connection.h"
 #include "devhost/dynamic_library.h"
 #include "support/host_test.h"
 
@@ -45,6 +46,49 @@ TEST_F(LifecycleTest, CleanLoadAndUnloadWriteTheirLinesInOrder) {
   EXPECT_EQ(host().EscapedExceptions(), 0u);
   EXPECT_EQ(host().allocator().OutstandingBlocks(), 0u);
   EXPECT_EQ(host().allocator().BadFrees(), 0u);
+}
+
+// The whole host log of a first start with the defaults, a world that
+// appears a second later, and a shut-down: every line, level and order.
+class WorldLaterTest : public LifecycleTest {
+  void Configure(devhost::HostOptions& options) override { options.world_delay = 1; }
+};
+
+TEST_F(WorldLaterTest, StartUpAndShutDownWriteExactlyTheseLines) {
+  Load();
+  host().Advance(5);
+  Unload();
+  std::vector<std::string> lines;
+  for (const auto& line : host().log().Lines()) {
+    if (line.logger == "Quillmoor") {
+      lines.push_back(line.level + " " + line.message);
+    }
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "info [Quillmoor] PluginConfig.json not found — generated with defaults "
+                       "at: " +
+                           PluginDirText() + "/PluginConfig.json",
+                       "info [Quillmoor] Auto-GC timer started. Interval: 15min",
+                       "info [Quillmoor] StructureNetFreq timer started. Interval: 300s, "
+                       "NetFreq: 0.20, MinNetFreq: 0.10",
+                       "info [Quillmoor] RCON command 'ForceGC' registered.",
+                       "info [Quillmoor] RCON command 'GetServerStats' registered.",
+                       "info [Quillmoor] Plugin initialized.",
+                       "info [Quillmoor] CVar -> gc.TimeBetweenPurgingPendingKillObjects 20.0",
+                       "info [Quillmoor] CVar -> gc.NumRetriesBeforeForcingGC 5",
+                       "info [Quillmoor] CVar -> gc.ActorClusteringEnabled 1",
+                       "info [Quillmoor] CVar -> gc.MaxObjectsNotConsideredByGC 0",
+                       "info [Quillmoor] GC CVars applied. TimeBetweenPurging: 20s, NumRetries: "
+                       "5, Clustering: on, MaxNotConsidered: 0",
+                       "info [Quillmoor] CVar -> p.Chaos.MaxSubSteps 2",
+                       "info [Quillmoor] CVar -> t.MaxFPS 30",
+                       "info [Quillmoor] Physics CVars applied. ChaosMaxSubSteps: 2, MaxFPS: 30",
+                       "info [Quillmoor] RCON command 'ForceGC' unregistered.",
+                       "info [Quillmoor] RCON command 'GetServerStats' unregistered.",
+                       "info [Quillmoor] StructureManager shutdown.",
+                       "info [Quillmoor] GCManager shutdown.",
+                       "info [Quillmoor] Plugin unloaded.",
+                   }));
 }
 
 TEST_F(LifecycleTest, HostLogLinesCarryTheChannelPattern) {
@@ -88,18 +132,84 @@ TEST_F(LifecycleTest, AStartupStepThatThrowsStopsTheRestAndUnloadStillRunsEveryS
 
   host().log().ClearCapture();
   Unload();
-  auto m = Messages();
-  ASSERT_EQ(m.size(), 5u);
-  EXPECT_EQ(m.front(), "[Quillmoor] RCON command 'ForceGC' unregistered.");  // the defaults
-  EXPECT_EQ(m.back(), "[Quillmoor] Plugin unloaded.");
+  // Nothing was registered, so nothing is unregistered.
+  EXPECT_EQ(Messages(), (std::vector<std::string>{
+                            "[Quillmoor] StructureManager shutdown.",
+                            "[Quillmoor] GCManager shutdown.",
+                            "[Quillmoor] Plugin unloaded.",
+                        }));
   EXPECT_EQ(host().EscapedExceptions(), 0u);
+}
+
+// Commands of the plugin's names that another plugin registered after a
+// start-up that failed, before or half-way through the registration.
+struct FailedStart {
+  const char* name;
+  const char* fault;
+  int nth;
+  std::vector<std::string> unload_lines;
+};
+
+class FailedStartTest : public LifecycleTest, public ::testing::WithParamInterface<FailedStart> {};
+
+TEST_P(FailedStartTest, UnloadRemovesOnlyWhatThisLoadRegistered) {
+  host().faults().ThrowOn(GetParam().fault, GetParam().nth);
+  Load();
+  EXPECT_EQ(CountOf("[Quillmoor] Plugin initialized."), 0);
+  for (const wchar_t* name : {L"ForceGC", L"GetServerStats"}) {
+    host().commands().RegisterRconCommand(FString(name), [](auto...) {});
+  }
+  host().log().ClearCapture();
+  Unload();
+  EXPECT_EQ(Messages(), GetParam().unload_lines);
+  EXPECT_TRUE(host().commands().HasRconCommand(L"GetServerStats"));
+  EXPECT_EQ(host().commands().HasRconCommand(L"ForceGC"), GetParam().unload_lines.size() == 3)
+      << "only a ForceGC of this load may go";
+  EXPECT_EQ(host().EscapedExceptions(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FailedStartTest,
+                         ::testing::Values(FailedStart{"ConfigNeverLoaded",
+                                                       "GetCurrentDir",
+                                                       1,
+                                                       {"[Quillmoor] StructureManager shutdown.",
+                                                        "[Quillmoor] GCManager shutdown.",
+                                                        "[Quillmoor] Plugin unloaded."}},
+                                           FailedStart{
+                                               "StatisticsCommandNotRegistered",
+                                               "RegisterRconCommand",
+                                               2,
+                                               {"[Quillmoor] RCON command 'ForceGC' unregistered.",
+                                                "[Quillmoor] StructureManager shutdown.",
+                                                "[Quillmoor] GCManager shutdown.",
+                                                "[Quillmoor] Plugin unloaded."}}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// A name that would take the statistics command's place is refused, so that
+// polling the statistics never forces a collection.
+TEST_F(LifecycleTest, AForceGcNamedLikeTheStatisticsCommandIsRegisteredAsForceGC) {
+  quillmoor_test::WriteFile(PluginDir() / "PluginConfig.json",
+                            R"({"ConfigVersion": 3, "AutoGC": {"Enabled": false},
+                                "Rcon": {"CommandName": "getserverstats"}})");
+  Load();
+  EXPECT_EQ(CountOf("[Quillmoor] RCON command 'ForceGC' registered."), 1);
+  RCONClientConnection connection;
+  RCONPacket packet;
+  packet.Id = 7;
+  for (const wchar_t* poll : {L"GetServerStats", L"getserverstats"}) {
+    ASSERT_TRUE(host().commands().ExecuteRcon(poll, &connection, &packet, nullptr));
+  }
+  EXPECT_EQ(host().engine().ForcedCollections(), 0u);
+  ASSERT_TRUE(host().commands().ExecuteRcon(L"ForceGC", &connection, &packet, nullptr));
+  EXPECT_EQ(host().engine().ForcedCollections(), 1u);
+  Unload();
 }
 
 TEST_F(LifecycleTest, AnythingElseThrownIsReportedAsUnknown) {
   host().faults().ThrowUnknownOn("GetCurrentDir");
   Load();
   EXPECT_EQ(CountOf("[Quillmoor] Plugin_Init: unknown exception."), 1);
-  host().faults().ThrowUnknownOn("UnregisterRconCommand");
+  host().faults().ThrowUnknownOn("UnregisterUpdateCallback");
   Unload();
   EXPECT_EQ(CountOf("[Quillmoor] Plugin_Unload: unknown exception."), 1);
   EXPECT_EQ(host().EscapedExceptions(), 0u);

@@ -34,13 +34,17 @@ class RconCommandsTest : public quillmoor_test::HostTest {
     found_ = host().commands().ExecuteRcon(command, &connection, &packet, host().engine().world());
     return connection.Replies();
   }
+  void Register(const std::string& name) {
+    Rcon::RegisterCommands(name, &Quillmoor::ForceGC, registered_);
+  }
   bool found_ = false;
+  Rcon::Registered registered_;
 };
 
 TEST_F(RconCommandsTest, RegistrationUsesTheConfiguredNameAndLogsFourLines) {
   host().log().ClearCapture();
-  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
-  Rcon::UnregisterCommands("ForceGC");
+  Register("ForceGC");
+  Rcon::UnregisterCommands(registered_);
   EXPECT_EQ(Messages(), (std::vector<std::string>{
                             "[Quillmoor] RCON command 'ForceGC' registered.",
                             "[Quillmoor] RCON command 'GetServerStats' registered.",
@@ -51,7 +55,7 @@ TEST_F(RconCommandsTest, RegistrationUsesTheConfiguredNameAndLogsFourLines) {
 }
 
 TEST_F(RconCommandsTest, ForceGCRepliesOnceWithTheRequestIdAndForcesACollection) {
-  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
+  Register("ForceGC");
   auto replies = Send(L"ForceGC", 4242);
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].id, 4242);
@@ -65,7 +69,7 @@ TEST_F(RconCommandsTest, ForceGCRepliesOnceWithTheRequestIdAndForcesACollection)
 }
 
 TEST_F(RconCommandsTest, ARenamedCommandStillAnswersAsForceGC) {
-  Rcon::RegisterCommands("PurgeNow", &Quillmoor::ForceGC);
+  Register("PurgeNow");
   EXPECT_TRUE(Logged("[Quillmoor] RCON command 'PurgeNow' registered."));
   Send(L"ForceGC", 1);
   EXPECT_FALSE(found_) << "the default name must no longer answer";
@@ -75,12 +79,12 @@ TEST_F(RconCommandsTest, ARenamedCommandStillAnswersAsForceGC) {
 }
 
 TEST_F(RconCommandsTest, ANonAsciiCommandNameIsDecodedFromUtf8) {
-  Rcon::RegisterCommands("Säubern\xFF", &Quillmoor::ForceGC);
+  Register("Säubern\xFF");
   EXPECT_TRUE(host().commands().HasRconCommand(L"Säubern\uFFFD"));
 }
 
 TEST_F(RconCommandsTest, ForceGCWithoutAnEngineRepliesWithAnError) {
-  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
+  Register("ForceGC");
   host().engine().SetEngineNull(true);
   auto replies = Send(L"ForceGC", 9);
   ASSERT_EQ(replies.size(), 1u);
@@ -92,7 +96,7 @@ TEST_F(RconCommandsTest, ForceGCWithoutAnEngineRepliesWithAnError) {
 }
 
 TEST_F(RconCommandsTest, AFailureInsideTheHandlerStillGetsExactlyOneReply) {
-  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
+  Register("ForceGC");
   host().faults().ThrowOn("lookup:Global.GEngine");
   auto replies = Send(L"ForceGC", 3);
   ASSERT_EQ(replies.size(), 1u);
@@ -105,7 +109,7 @@ TEST_F(RconCommandsTest, AFailureInsideTheHandlerStillGetsExactlyOneReply) {
 }
 
 TEST_F(RconCommandsTest, AFailingSendIsLoggedAndContained) {
-  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
+  Register("ForceGC");
   host().faults().ThrowOn("SendMessage");
   auto replies = Send(L"GetServerStats", 5);
   EXPECT_TRUE(replies.empty());
@@ -120,7 +124,7 @@ class LargeEngine : public RconCommandsTest {
 };
 
 TEST_F(LargeEngine, GetServerStatsReportsTheObjectCountInPlainDecimal) {
-  Rcon::RegisterCommands("ForceGC", &Quillmoor::ForceGC);
+  Register("ForceGC");
   auto replies = Send(L"getserverstats", -7);
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].id, -7);

@@ -130,22 +130,22 @@ const std::vector<Case> kCases = {
      [](json& d) { d["Rcon"]["CommandName"] = "getServerStats"; },
      {{E, "Rcon.CommandName"}},
      2,
-     [](Config& c) { c.Rcon.CommandName = "getServerStats"; }},
+     [](Config&) {}},  // the plugin refuses the name and uses ForceGC
     {"command named like a framework command",
      [](json& d) { d["Rcon"]["CommandName"] = "Plugins.Unload"; },
      {{E, "Rcon.CommandName"}},
      2,
-     [](Config& c) { c.Rcon.CommandName = "Plugins.Unload"; }},
+     [](Config&) {}},  // the plugin refuses the name and uses ForceGC
     {"command with a space",
      [](json& d) { d["Rcon"]["CommandName"] = "Force GC"; },
      {{E, "Rcon.CommandName"}},
      2,
-     [](Config& c) { c.Rcon.CommandName = "Force GC"; }},
+     [](Config&) {}},  // the plugin refuses the name and uses ForceGC
     {"empty command",
      [](json& d) { d["Rcon"]["CommandName"] = ""; },
      {{E, "Rcon.CommandName"}},
      2,
-     [](Config& c) { c.Rcon.CommandName = ""; }},
+     [](Config&) {}},  // the plugin refuses the name and uses ForceGC
 };
 
 std::vector<std::pair<Severity, std::string>> Sorted(
@@ -171,6 +171,19 @@ TEST(ConfigCheckTest, BrokenFiles) {
     EXPECT_EQ(r.effective, expected);
     EXPECT_FALSE(r.defaults_document);
   }
+}
+
+// The plugin's own rule decides, and the name reaches the terminal escaped
+// and cut.
+TEST(ConfigCheckTest, ARefusedNameIsQuotedEscapedAndCut) {
+  json doc = Defaults();
+  doc["Rcon"]["CommandName"] = "Gc\n" + std::string(100000, 'x');
+  const CheckResult r = CheckConfigText(doc.dump(2));
+  ASSERT_EQ(r.findings.size(), 1u);
+  EXPECT_EQ(r.findings[0].message, "value 'Gc\\n" + std::string(61, 'x') +
+                                       "...' holds a control character: the plugin registers "
+                                       "the force-GC command as 'ForceGC' instead");
+  EXPECT_EQ(r.effective, Config{});
 }
 
 TEST(ConfigCheckTest, TheDefaultsDocumentIsCleanAndSaysSo) {

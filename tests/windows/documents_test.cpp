@@ -1,8 +1,8 @@
 // The plugin's files on Windows, written by the built Quillmoor.dll: the two
-// documents through text-mode streams (CR LF), the statistics log with one
+// documents as text-mode streams store them (CR LF), the statistics log with one
 // CR LF per line across a rotation, a server directory with spaces and
-// letters outside ASCII, and an outdated configuration that Windows will
-// not let anyone replace.
+// letters outside ASCII, and an outdated configuration or a guide that
+// Windows will not let anyone replace.
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <functional>
@@ -156,22 +156,54 @@ TEST_P(GuardedConfigTest, TheOperatorsFileSurvivesAndThePluginRunsOn) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Protections, GuardedConfigTest,
-    ::testing::Values(GuardedFileCase{"HeldOpenWithoutDeleteSharing",
-                                      [](const fs::path& path) -> std::shared_ptr<void> {
-                                        auto held = std::make_shared<HeldOpen>(path);
-                                        EXPECT_TRUE(held->held());
-                                        return held;
-                                      },
-                                      true},
-                      GuardedFileCase{"ReadOnly",
-                                      [](const fs::path& path) -> std::shared_ptr<void> {
-                                        EXPECT_TRUE(SetFileAttributesW(path.c_str(),
-                                                                       FILE_ATTRIBUTE_READONLY));
-                                        return nullptr;
-                                      },
-                                      false}),
-    quillmoor_test::CaseName<GuardedFileCase>);
+const auto kProtections = ::testing::Values(
+    GuardedFileCase{"HeldOpenWithoutDeleteSharing",
+                    [](const fs::path& path) -> std::shared_ptr<void> {
+                      auto held = std::make_shared<HeldOpen>(path);
+                      EXPECT_TRUE(held->held());
+                      return held;
+                    },
+                    true},
+    GuardedFileCase{"ReadOnly",
+                    [](const fs::path& path) -> std::shared_ptr<void> {
+                      EXPECT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+                      return nullptr;
+                    },
+                    false});
+
+INSTANTIATE_TEST_SUITE_P(Protections, GuardedConfigTest, kProtections,
+                         quillmoor_test::CaseName<GuardedFileCase>);
+
+// --- a guide that the server may not write ---
+
+class GuardedGuideTest : public GuardedConfigTest {};
+
+// The operator's protection wins: the guide stays byte for byte, nothing is
+// reported, and no temporary file is left.
+TEST_P(GuardedGuideTest, IsLeftAsItIsWithoutAWord) {
+  UseServerDir(u8"Données/My Server");
+  const fs::path guide = PluginFolder() / "PluginConfig.guide.json";
+  const std::string notes = "the operator's own notes\r\n";
+  WriteFile(guide, notes);
+  const fs::path library = Install(PluginFolder());
+  {
+    auto guard = GetParam().protect(guide);
+    LoadFrom(library);
+  }
+  EXPECT_EQ(ReadFile(guide), notes);
+  EXPECT_EQ(Count("[Quillmoor] Plugin initialized."), 1);
+  EXPECT_TRUE(MessagesAt("warning").empty()) << MessagesAt("warning").front();
+  EXPECT_TRUE(MessagesAt("error").empty()) << MessagesAt("error").front();
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(PluginFolder())) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"PluginConfig.json", "PluginConfig.guide.json",
+                                          "Quillmoor.dll", "Quillmoor_stats.log"}));
+  SetFileAttributesW(guide.c_str(), FILE_ATTRIBUTE_NORMAL);  // so that the folder can go
+}
+
+INSTANTIATE_TEST_SUITE_P(Protections, GuardedGuideTest, kProtections,
+                         quillmoor_test::CaseName<GuardedFileCase>);
 
 }  // namespace

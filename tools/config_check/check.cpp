@@ -7,12 +7,12 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "config/command_name.h"
 #include "config/default_document.h"
 #include "config/reading.h"
 #include "config/settings.h"
 #include "config_check/closest_name.h"
 #include "formats/plugin_files.h"
-#include "formats/replies.h"
 
 namespace config_tool {
 
@@ -20,9 +20,6 @@ namespace {
 
 using nlohmann::json;
 using Quillmoor::Lookup;
-
-// Commands that the framework registers before any plugin, and so keeps.
-constexpr std::string_view kFrameworkCommands[] = {"plugins.load", "plugins.unload", "status"};
 
 std::string Number(const Quillmoor::SettingNumber& n) {
   return std::visit([](auto v) { return fmt::format("{}", v); }, n);
@@ -155,38 +152,13 @@ void StoppedRead(const json& doc, const Quillmoor::ConfigReading& reading, Check
   });
 }
 
+// The plugin's own rule (config/command_name.h): a name it refuses is an
+// error, since the command the operator asked for will not exist.
 void CommandName(const std::string& name, CheckResult& r) {
-  const std::string key = "Rcon.CommandName";
-  if (name.empty()) {
-    Add(r, Severity::kError, key, "empty: no client can send the force-GC command");
-    return;
-  }
-  if (std::any_of(name.begin(), name.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u <= 0x20 || u == 0x7F;
-      })) {
-    Add(r, Severity::kError, key,
-        fmt::format("{} holds a space or a control character: RCON clients send the first word "
-                    "as the command, so the force-GC command cannot be sent",
-                    json(name).dump()));
-    return;
-  }
-  if (EqualsIgnoringCase(name, formats::kStatsCommand)) {
-    Add(r, Severity::kError, key,
-        fmt::format("{} is the statistics command's name (the framework ignores case): the "
-                    "plugin registers the force-GC command first and the framework keeps the "
-                    "first, so every {} request forces a full garbage collection",
-                    json(name).dump(), formats::kStatsCommand));
-    return;
-  }
-  for (const auto framework : kFrameworkCommands) {
-    if (EqualsIgnoringCase(name, framework)) {
-      Add(r, Severity::kError, key,
-          fmt::format("{} is the framework's command '{}' (the framework ignores case) and the "
-                      "framework keeps its own: the force-GC command cannot be reached",
-                      json(name).dump(), framework));
-      return;
-    }
+  if (const auto problem = Quillmoor::CheckCommandName(name)) {
+    Add(r, Severity::kError, Quillmoor::kCommandNameSetting.KeyPath(),
+        fmt::format("{}: the plugin registers the force-GC command as '{}' instead",
+                    problem->Text(), Quillmoor::kCommandNameSetting.default_value));
   }
 }
 

@@ -1,5 +1,6 @@
 #include "formats/replies.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 namespace formats {
@@ -14,6 +15,14 @@ std::string ErrorReply(const char* command, const char* message) {
 }
 
 }  // namespace
+
+bool SameCommand(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](char x, char y) { return lower(x) == lower(y); });
+}
 
 std::string StatsReply(std::int64_t objects) {
   return json{{"cmd", kStatsCommand}, {"data", {{kObjectCountKey, objects}}}, {"status", "success"}}

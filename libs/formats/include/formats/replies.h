@@ -3,6 +3,7 @@
 // and read by the operator tools. Pure; any thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,15 @@ inline constexpr char kStatsCommand[] = "GetServerStats";
 // The force-GC command's default name (the operator may choose another);
 // its replies carry this name whatever it is registered as.
 inline constexpr char kForceGcCommand[] = "ForceGC";
+// The framework's own commands, which it answers before any plugin's: a
+// plugin command of one of these names is never reached.
+inline constexpr std::array<std::string_view, 3> kFrameworkCommands{"plugins.load",
+                                                                    "plugins.unload", "status"};
+
+// Whether two command names are one command to the framework, which matches
+// them ignoring ASCII case.
+bool SameCommand(std::string_view a, std::string_view b);
+
 // The statistics reply's member holding the engine's object count.
 inline constexpr char kObjectCountKey[] = "uobjects";
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "devhost/log_text.h"
+#include "formats/log_text.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ TEST(LogSafeTest, EscapesCutsAndKeepsAsTheTableSays) {
       {"limit counts input bytes, not escapes", "\n\n\n", 2, "\\n\\n..."},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(devhost::LogSafe(c.in, c.max), c.out) << c.name;
+    EXPECT_EQ(formats::LogSafe(c.in, c.max), c.out) << c.name;
   }
 }
 

@@ -1,9 +1,8 @@
-#include "devhost/log_text.h"
+#include "formats/log_text.h"
 
-#include <fmt/format.h>
 #include <cstdint>
 
-namespace devhost {
+namespace formats {
 
 namespace {
 
@@ -52,6 +51,15 @@ Decoded DecodeOne(std::string_view text) {
   return {code, length};
 }
 
+// `prefix` ("\x", "\u") and `code` in `digits` lower-case hex digits.
+std::string Hex(const char* prefix, char32_t code, int digits) {
+  std::string out(prefix);
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+    out += "0123456789abcdef"[(code >> shift) & 0xFu];
+  }
+  return out;
+}
+
 // The escape for one character, or empty if it is shown as it is.
 std::string EscapeFor(char32_t code) {
   switch (code) {
@@ -67,12 +75,12 @@ std::string EscapeFor(char32_t code) {
       break;
   }
   if (code < 0x20 || code == 0x7F) {
-    return fmt::format("\\x{:02x}", static_cast<std::uint32_t>(code));
+    return Hex("\\x", code, 2);
   }
   // C1 controls reach a terminal too (U+009B starts a control sequence on
   // some), and the separators end a line for some log viewers.
   if ((code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
-    return fmt::format("\\u{:04x}", static_cast<std::uint32_t>(code));
+    return Hex("\\u", code, 4);
   }
   return {};
 }
@@ -89,7 +97,7 @@ std::string LogSafe(std::string_view text, std::size_t max_bytes) {
       break;
     }
     if (c.length == 0) {
-      out += fmt::format("\\x{:02x}", static_cast<std::uint8_t>(text[at]));
+      out += Hex("\\x", static_cast<std::uint8_t>(text[at]), 2);
     } else if (std::string escape = EscapeFor(c.code); !escape.empty()) {
       out += escape;
     } else {
@@ -103,4 +111,4 @@ std::string LogSafe(std::string_view text, std::size_t max_bytes) {
   return out;
 }
 
-}  // namespace devhost
+}  // namespace formats

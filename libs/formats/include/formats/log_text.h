@@ -1,14 +1,12 @@
-// Untrusted text (a remote console command, say) made fit to quote inside one
-// host log line. A pure function: any thread.
+// Untrusted text (a remote console command, a configured name) made fit to
+// quote inside one log line. A pure function: any thread.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "devhost/export.h"
-
-namespace devhost {
+namespace formats {
 
 // Returns `text` as printable UTF-8 on one line: the line breaks and tab as
 // \n, \r and \t, the backslash as \\, other C0 controls and DEL as \xHH, C1
@@ -17,6 +15,6 @@ namespace devhost {
 // the first `max_bytes` bytes of `text` are shown, cut before a character
 // that would cross the limit and followed by "..." when anything was left
 // out. Text without such characters within the limit comes back unchanged.
-DEVHOST_API std::string LogSafe(std::string_view text, std::size_t max_bytes);
+std::string LogSafe(std::string_view text, std::size_t max_bytes);
 
-}  // namespace devhost
+}  // namespace formats
