@@ -14,7 +14,7 @@
 
 #include "devhost/dynamic_library.h"
 #include "devhost/host.h"
-#include "devhost/log_text.h"
+#include "formats/log_text.h"
 #include "host/framework.h"
 #include "rcon_wire/codec.h"
 
@@ -155,7 +155,7 @@ std::vector<Reply> RunRconRequest(Host& host, const RconRequest& request) {
   if (word.empty()) {
     return answer("Empty command: send a command name, for example status");
   }
-  host.log().Host().info("RCON {}: {}", request.peer, LogSafe(text, kMaxLoggedBody));
+  host.log().Host().info("RCON {}: {}", request.peer, formats::LogSafe(text, kMaxLoggedBody));
   if (EqualsIgnoringCase(word, "status")) {
     return answer(StatusReport(host));
   }
@@ -175,13 +175,13 @@ std::vector<Reply> RunRconRequest(Host& host, const RconRequest& request) {
   packet.Body = FString(Widen(request.body).c_str());
   if (!host.commands().ExecuteRcon(Widen(name), &connection, &packet, host.engine().world())) {
     host.log().Host().info("RCON {}: unknown command '{}'", request.peer,
-                           LogSafe(name, kMaxLoggedName));
+                           formats::LogSafe(name, kMaxLoggedName));
     return answer(fmt::format("Unknown command: {}", name));
   }
   std::vector<Reply> replies = connection.Replies();
   if (replies.empty()) {
     host.log().Host().warn("RCON command '{}' sent no reply; answering with an empty one",
-                           LogSafe(name, kMaxLoggedName));
+                           formats::LogSafe(name, kMaxLoggedName));
     replies.push_back(Reply{request.id, rcon_wire::kResponseValue, L""});
   }
   return replies;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "devhost/log_text.h"
+#include "formats/log_text.h"
 
 namespace {
 
@@ -48,8 +48,15 @@ TEST(LogSafeTest, EscapesCutsAndKeepsAsTheTableSays) {
       {"limit counts input bytes, not escapes", "\n\n\n", 2, "\\n\\n..."},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(devhost::LogSafe(c.in, c.max), c.out) << c.name;
+    EXPECT_EQ(formats::LogSafe(c.in, c.max), c.out) << c.name;
   }
+}
+
+// For a terminal: a Windows path reads as typed, nothing else changes.
+TEST(LogSafeTest, TerminalTextKeepsTheBackslashAndNothingElse) {
+  EXPECT_EQ(formats::TerminalSafe("C:\\Servers\\Donn\xc3\xa9\x65s"),
+            "C:\\Servers\\Donn\xc3\xa9\x65s");
+  EXPECT_EQ(formats::TerminalSafe("\x1b]0;x\x07\n\xff"), "\\x1b]0;x\\x07\\n\\xff");
 }
 
 }  // namespace

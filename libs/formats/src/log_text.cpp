@@ -1,9 +1,8 @@
-#include "devhost/log_text.h"
+#include "formats/log_text.h"
 
-#include <fmt/format.h>
 #include <cstdint>
 
-namespace devhost {
+namespace formats {
 
 namespace {
 
@@ -52,8 +51,17 @@ Decoded DecodeOne(std::string_view text) {
   return {code, length};
 }
 
+// `prefix` and `digits` lower-case hex digits of `code`: \x1b, \u009b.
+std::string Hex(const char* prefix, std::uint32_t code, int digits) {
+  std::string out = prefix;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+    out += "0123456789abcdef"[(code >> shift) & 0xFu];
+  }
+  return out;
+}
+
 // The escape for one character, or empty if it is shown as it is.
-std::string EscapeFor(char32_t code) {
+std::string EscapeFor(char32_t code, bool backslash) {
   switch (code) {
     case U'\n':
       return "\\n";
@@ -62,24 +70,22 @@ std::string EscapeFor(char32_t code) {
     case U'\t':
       return "\\t";
     case U'\\':
-      return "\\\\";
+      return backslash ? "\\\\" : "";
     default:
       break;
   }
   if (code < 0x20 || code == 0x7F) {
-    return fmt::format("\\x{:02x}", static_cast<std::uint32_t>(code));
+    return Hex("\\x", static_cast<std::uint32_t>(code), 2);
   }
   // C1 controls reach a terminal too (U+009B starts a control sequence on
   // some), and the separators end a line for some log viewers.
   if ((code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
-    return fmt::format("\\u{:04x}", static_cast<std::uint32_t>(code));
+    return Hex("\\u", static_cast<std::uint32_t>(code), 4);
   }
   return {};
 }
 
-}  // namespace
-
-std::string LogSafe(std::string_view text, std::size_t max_bytes) {
+std::string Escaped(std::string_view text, std::size_t max_bytes, bool backslash) {
   std::string out;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -89,8 +95,8 @@ std::string LogSafe(std::string_view text, std::size_t max_bytes) {
       break;
     }
     if (c.length == 0) {
-      out += fmt::format("\\x{:02x}", static_cast<std::uint8_t>(text[at]));
-    } else if (std::string escape = EscapeFor(c.code); !escape.empty()) {
+      out += Hex("\\x", static_cast<std::uint8_t>(text[at]), 2);
+    } else if (std::string escape = EscapeFor(c.code, backslash); !escape.empty()) {
       out += escape;
     } else {
       out.append(text.substr(at, length));
@@ -103,4 +109,26 @@ std::string LogSafe(std::string_view text, std::size_t max_bytes) {
   return out;
 }
 
-}  // namespace devhost
+}  // namespace
+
+std::string LogSafe(std::string_view text, std::size_t max_bytes) {
+  return Escaped(text, max_bytes, true);
+}
+
+std::string TerminalSafe(std::string_view text) {
+  return Escaped(text, text.size(), false);
+}
+
+std::size_t WellFormedUtf8Prefix(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t length = DecodeOne(text.substr(at)).length;
+    if (length == 0) {
+      break;
+    }
+    at += length;
+  }
+  return at;
+}
+
+}  // namespace formats
