@@ -8,11 +8,10 @@
 
 namespace Quillmoor {
 
-// Both writers put the text into `path` + ".tmp" in the same folder (text
-// mode, so CR LF on Windows), flush and close it with the result checked,
-// and only then rename it over `path`. A full disk or any other failure
-// leaves `path` as it was and removes the temporary file; a link at `path` is
-// replaced, never written through. The folder is never created.
+// Both writers replace the whole file through a temporary one
+// (WriteWholeFile, whole_file.h): a full disk or any other failure leaves
+// `path` as it was; a link at `path` is replaced, never written through. The
+// folder is never created.
 
 // Writes `document` to `path` and logs the outcome with `reason` ("not
 // found", "outdated, replaced"): the success line, or the warning that it
