@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Check(r.effective == reading.config, "the checker reports another configuration");
   Check(r.ExitCode() >= 0 && r.ExitCode() <= 2, "exit code out of range");
-  const config_tool::LineColumn end = config_tool::LineColumnOf(text, text.size());
+  const config_tool::LineColumn end = config_tool::TextPlaces(text).Of(text.size());
   for (const auto& f : r.findings) {
     Check(!f.message.empty(), "a finding without a message");
     Check(f.line.has_value() == f.column.has_value(), "a line without a column");

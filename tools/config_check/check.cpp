@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 #include <type_traits>
 #include <utility>
@@ -41,6 +42,7 @@ std::string Number(const Quillmoor::SettingNumber& n) {
 struct Source {
   std::string_view text;
   SourceMap map;
+  TextPlaces places;
 
   std::string Written(const SourceMember& m) const {
     return Excerpt(text.substr(m.value_at, m.value_end - m.value_at));
@@ -77,12 +79,12 @@ Finding& Add(CheckResult& r, Severity s, std::string key, std::string message, s
   return f;
 }
 
-// With the line and column of byte `at` of `text`.
+// With the line and column of byte `at` of the text.
 void AddAt(CheckResult& r, Severity s, std::string key, std::string message, std::string fix,
-           std::string_view text, std::optional<std::size_t> at) {
+           const TextPlaces& places, std::optional<std::size_t> at) {
   Finding& f = Add(r, s, std::move(key), std::move(message), std::move(fix));
   if (at) {
-    const LineColumn place = LineColumnOf(text, *at);
+    const LineColumn place = places.Of(*at);
     f.line = place.line;
     f.column = place.column;
   }
@@ -224,7 +226,7 @@ void UnknownKeys(const json& doc, const Source& src, CheckResult& r) {
         m == nullptr ? std::nullopt : std::optional<std::size_t>(m->key_at);
     if (near.empty()) {
       AddAt(r, Severity::kWarning, path, "unknown key: the plugin ignores it", "delete it",
-            src.text, at);
+            src.places, at);
     } else if (loses && !near_present) {
       const bool section = Quillmoor::FindSection(full) != nullptr;
       AddAt(r, Severity::kError, path,
@@ -232,7 +234,7 @@ void UnknownKeys(const json& doc, const Source& src, CheckResult& r) {
                         "here {} lost",
                         full, section ? "its defaults" : "its default",
                         section ? "values" : "value", section ? "are" : "is"),
-            fmt::format("rename it to {}", near), src.text, at);
+            fmt::format("rename it to {}", near), src.places, at);
     } else {
       const SourceMember* used = near_present ? src.map.Find(parent_path, near) : nullptr;
       AddAt(r, Severity::kWarning, path,
@@ -240,8 +242,8 @@ void UnknownKeys(const json& doc, const Source& src, CheckResult& r) {
             !near_present     ? fmt::format("rename it to {}", near)
             : used == nullptr ? fmt::format("delete it: {} is set too", full)
                               : fmt::format("delete it: {} is set at line {}", full,
-                                            LineColumnOf(src.text, used->key_at).line),
-            src.text, at);
+                                            src.places.Of(used->key_at).line),
+            src.places, at);
     }
   };
   // Named, not a structured binding: the lambda below captures the name,
@@ -337,7 +339,7 @@ void StoppedRead(const json& doc, const Source& src, const Quillmoor::ConfigRead
   const std::optional<std::size_t> stop_line = [&]() -> std::optional<std::size_t> {
     const SourceMember* m = src.map.Find(section, section.empty() ? at : at.substr(dot + 1));
     return m == nullptr ? std::nullopt
-                        : std::optional<std::size_t>(LineColumnOf(src.text, m->value_at).line);
+                        : std::optional<std::size_t>(src.places.Of(m->value_at).line);
   }();
   bool after = false;
   const Quillmoor::Config defaults;
@@ -406,22 +408,24 @@ void Clamps(const Source& src, const Quillmoor::ConfigReading& reading, CheckRes
   }
 }
 
+// A key written twice in one object: reported at the earlier of each pair.
 void Repeated(const Source& src, CheckResult& r) {
   const auto& members = src.map.members;
+  std::map<std::pair<std::size_t, std::string_view>, std::size_t> seen;
   for (std::size_t i = 0; i < members.size(); ++i) {
-    const SourceMember& m = members[i];
-    for (std::size_t j = i + 1; j < members.size(); ++j) {
-      if (members[j].parent != m.parent || members[j].key != m.key) {
-        continue;
-      }
-      const std::string path = m.parent == kTopLevel ? m.key : members[m.parent].key + "." + m.key;
-      AddAt(r, Severity::kWarning, path,
-            fmt::format("written again at line {}, column {}: the plugin keeps only the last one",
-                        LineColumnOf(src.text, members[j].key_at).line,
-                        LineColumnOf(src.text, members[j].key_at).column),
-            "delete one of the two", src.text, m.key_at);
-      break;
+    const SourceMember& later = members[i];
+    const auto [it, first] = seen.try_emplace({later.parent, later.key}, i);
+    if (first) {
+      continue;
     }
+    const SourceMember& m = members[it->second];
+    it->second = i;
+    const std::string path = m.parent == kTopLevel ? m.key : members[m.parent].key + "." + m.key;
+    const LineColumn again = src.places.Of(later.key_at);
+    AddAt(r, Severity::kWarning, path,
+          fmt::format("written again at line {}, column {}: the plugin keeps only the last one",
+                      again.line, again.column),
+          "delete one of the two", src.places, m.key_at);
   }
 }
 
@@ -495,7 +499,8 @@ void NotJson(const Source& src, const json::exception& e, std::optional<std::siz
     at = reader_at;
     message = fmt::format("the JSON reader stops here: {}", what);
   }
-  AddAt(r, Severity::kError, "", fmt::format("{}; {}", message, kRunsOnDefaults), fix, text, at);
+  AddAt(r, Severity::kError, "", fmt::format("{}; {}", message, kRunsOnDefaults), fix, src.places,
+        at);
   r.findings.back().detail = e.what();
 }
 
@@ -516,7 +521,7 @@ void Place(const Source& src, CheckResult& r) {
     }
     f.value = src.Written(*m);
     if (!f.line) {
-      const LineColumn place = LineColumnOf(src.text, m->value_at);
+      const LineColumn place = src.places.Of(m->value_at);
       f.line = place.line;
       f.column = place.column;
     }
@@ -585,7 +590,7 @@ CheckResult CheckConfigText(std::string_view text) {
   CheckResult r;
   const Quillmoor::ConfigReading reading = Quillmoor::ReadConfig(text);
   r.effective = reading.config;
-  const Source src{text, MapSource(text)};
+  const Source src{text, MapSource(text), TextPlaces(text)};
 
   // The document as the plugin's stream read sees it: the first JSON value.
   json doc;
@@ -606,7 +611,7 @@ CheckResult CheckConfigText(std::string_view text) {
     AddAt(
         r, Severity::kError, "",
         fmt::format("the file holds {}, not an object in braces; {}", KindOf(doc), kRunsOnDefaults),
-        "write the settings inside `{ }`, as quillmoor-config init does", text, first);
+        "write the settings inside `{ }`, as quillmoor-config init does", src.places, first);
     Outcomes(nullptr, nullptr, r);
     return r;
   }
@@ -646,7 +651,7 @@ CheckResult CheckConfigText(std::string_view text) {
   if (src.map.trailing_at) {
     AddAt(r, Severity::kWarning, "",
           "text after the closing brace of the configuration: the plugin ignores it",
-          "delete it, or move it inside the braces", text, src.map.trailing_at);
+          "delete it, or move it inside the braces", src.places, src.map.trailing_at);
   }
   Repeated(src, r);
   UnknownKeys(doc, src, r);

@@ -83,7 +83,7 @@ class Scanner {
   }
 
   std::string Where(std::size_t offset) const {
-    const LineColumn at = LineColumnOf(text_, offset);
+    const LineColumn at = TextPlaces(text_).Of(offset);
     return fmt::format("line {}, column {}", at.line, at.column);
   }
 
@@ -237,7 +237,7 @@ class Scanner {
     if (c == '"' || c == '{' || c == '[' || c == '-' || IsWordChar(c)) {
       return Problem(
           value_end_, "a comma is missing after this value",
-          fmt::format("write `,` at the end of line {}", LineColumnOf(text_, value_end_).line));
+          fmt::format("write `,` at the end of line {}", TextPlaces(text_).Of(value_end_).line));
     }
     Problem(pos_, fmt::format("`{}` cannot follow a value", CharAt(pos_)),
             fmt::format("write `,` and the next member, or close with `{}`",
@@ -314,6 +314,7 @@ class Scanner {
     std::string key = decoded.is_string() ? decoded.get<std::string>()
                                           : std::string(quoted.substr(1, quoted.size() - 2));
     pending_ = map_.members.size();
+    map_.last[{parent, key}] = pending_;
     map_.members.push_back(SourceMember{parent, std::move(key), at, 0, 0});
   }
 
@@ -476,12 +477,8 @@ class Scanner {
 }  // namespace
 
 const SourceMember* SourceMap::Find(std::size_t parent, std::string_view key) const {
-  for (auto it = members.rbegin(); it != members.rend(); ++it) {
-    if (it->parent == parent && it->key == key) {
-      return &*it;
-    }
-  }
-  return nullptr;
+  const auto it = last.find({parent, std::string(key)});
+  return it == last.end() ? nullptr : &members[it->second];
 }
 
 const SourceMember* SourceMap::Find(std::string_view section, std::string_view key) const {
@@ -500,19 +497,27 @@ SourceMap MapSource(std::string_view text) {
   return Scanner(text).Run();
 }
 
-LineColumn LineColumnOf(std::string_view text, std::size_t offset) {
-  LineColumn at;
-  offset = std::min(offset, text.size());
-  for (std::size_t i = 0; i < offset; ++i) {
+TextPlaces::TextPlaces(std::string_view text) : characters_(text.size() + 1) {
+  line_starts_.push_back(0);
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    characters_[i] = characters;
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == '\n') {
-      ++at.line;
-      at.column = 1;
-    } else if ((c & 0xC0u) != 0x80u) {  // not a continuation byte
-      ++at.column;
+      line_starts_.push_back(i + 1);
+    }
+    if ((c & 0xC0u) != 0x80u) {  // not a continuation byte
+      ++characters;
     }
   }
-  return at;
+  characters_[text.size()] = characters;
+}
+
+LineColumn TextPlaces::Of(std::size_t offset) const {
+  offset = std::min(offset, characters_.size() - 1);
+  const auto line = std::upper_bound(line_starts_.begin(), line_starts_.end(), offset) - 1;
+  return {static_cast<std::size_t>(line - line_starts_.begin()) + 1,
+          characters_[offset] - characters_[*line] + 1};
 }
 
 std::string Excerpt(std::string_view source, std::size_t max_bytes) {
