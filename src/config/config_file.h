@@ -22,7 +22,10 @@ struct ConfigFileText {
   };
   State state;
   std::string text;
-  std::string error;  // the system's message, for kUnknown
+  // Why it is not kRead, for an operator: the system's message ("Permission
+  // denied"), or what has the name instead of a regular file ("a FIFO").
+  // Empty for kRead and kAbsent.
+  std::string error;
 };
 
 // Reads the file at `path` in text mode. Only a regular file (also through a

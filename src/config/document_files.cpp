@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <system_error>
 
 #include "common/log.h"
 #include "config/guide.h"
+#include "config/whole_file.h"
 #include "formats/plugin_files.h"
 
 namespace Quillmoor {
@@ -17,11 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The document as a text-mode stream would store it, so that it can be
-// written, compared and measured as bytes.
-std::string FileBytes(const nlohmann::json& document) {
+// The text as a text-mode stream stores it, so that it can be compared and
+// rewritten in place as bytes.
+std::string FileBytes(const std::string& text) {
   std::string bytes;
-  for (const char c : document.dump(2)) {
+  for (const char c : text) {
     if (c == '\n') {
       bytes += formats::kDocumentLineEnd;
     } else {
@@ -29,35 +29,6 @@ std::string FileBytes(const nlohmann::json& document) {
     }
   }
   return bytes;
-}
-
-// Returns whether `path` now holds `bytes`; on failure it holds what it held.
-bool ReplaceWhole(const std::string& path, const std::string& bytes) {
-  const std::string temp = path + ".tmp";
-  std::error_code ec;
-  // A leftover of a crash, or a link planted there: removed, not followed.
-  fs::remove(temp, ec);
-  bool written = false;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (out.is_open()) {
-      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-      out.flush();
-      out.close();  // a failing close sets failbit too
-      written = !out.fail();
-    }
-  }
-  // rename replaces an existing file atomically on POSIX; on Windows,
-  // libstdc++ implements it with MoveFileExW and MOVEFILE_REPLACE_EXISTING,
-  // so an existing target is replaced there as well.
-  if (written) {
-    fs::rename(temp, path, ec);
-    written = !ec;
-  }
-  if (!written) {
-    fs::remove(temp, ec);
-  }
-  return written;
 }
 
 // Rewrites the file at `path`, `old_size` bytes long, to hold `bytes`,
@@ -95,7 +66,8 @@ void RewriteInPlace(const std::string& path, std::uintmax_t old_size, const std:
 // write it: a read-only guide (no write permission for the server's user,
 // the read-only attribute on Windows) or one another program holds locked
 // is the operator's, and stays as it is.
-void RefreshGuide(const std::string& path, const std::string& bytes) {
+void RefreshGuide(const std::string& path, const std::string& text) {
+  const std::string bytes = FileBytes(text);
   std::error_code ec;
   const std::uintmax_t old_size = fs::file_size(path, ec);
   if (ec) {
@@ -116,7 +88,7 @@ void RefreshGuide(const std::string& path, const std::string& bytes) {
     }
   }
   // In a folder in which no file can be created the rename is impossible.
-  if (!ReplaceWhole(path, bytes)) {
+  if (!WriteWholeFile(path, text)) {
     RewriteInPlace(path, old_size, bytes);
   }
 }
@@ -125,7 +97,7 @@ void RefreshGuide(const std::string& path, const std::string& bytes) {
 
 void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
                         const std::string& reason) {
-  if (!ReplaceWhole(path, FileBytes(document))) {
+  if (!WriteWholeFile(path, document.dump(2))) {
     Log().warn("[Quillmoor] {} {} but could not be created at: {}. Using defaults.",
                formats::kConfigFile, reason, path);
     return;
@@ -136,15 +108,15 @@ void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
 
 void WriteConfigGuide(const std::string& folder) {
   const std::string path = folder + "/" + formats::kGuideFile;
-  const std::string bytes = FileBytes(BuildGuideDocument());
+  const std::string text = BuildGuideDocument().dump(2);
   std::error_code ec;
   switch (fs::symlink_status(path, ec).type()) {
     case fs::file_type::regular:
-      RefreshGuide(path, bytes);
+      RefreshGuide(path, text);
       break;
     case fs::file_type::not_found:
     case fs::file_type::symlink:  // replaced, never written through
-      ReplaceWhole(path, bytes);
+      WriteWholeFile(path, text);
       break;
     default:
       // A folder, a FIFO, a device, or a name that cannot be looked at: not

@@ -8,11 +8,9 @@
 
 namespace Quillmoor {
 
-// Both writers store the text as a text-mode stream would (CR LF on
-// Windows). They put it into `path` + ".tmp" in the same folder, flush and
-// close it with the result checked, and only then rename it over `path`. A
-// full disk or any other failure leaves `path` as it was and removes the
-// temporary file; a link at `path` is replaced, never written through. The
+// Both writers replace the whole file through a temporary one
+// (WriteWholeFile, whole_file.h): a full disk or any other failure leaves
+// `path` as it was; a link at `path` is replaced, never written through. The
 // folder is never created.
 
 // Writes `document` to `path` and logs the outcome with `reason` ("not

@@ -220,4 +220,15 @@ TEST(CommandNameTest, AnUnusableNameIsRefusedForTheDefault) {
   }
 }
 
+// The JSON library parses and frees nesting without recursion, so half a
+// million brackets (1 MiB, the largest file read) are a type error, not a
+// blown stack at start-up.
+TEST(ReadConfigNestingTest, ValueNestedHalfAMillionDeepIsATypeError) {
+  const std::string deep = std::string(500'000, '[') + std::string(500'000, ']');
+  const auto reading = ReadConfig(R"({"ConfigVersion": 3, "AutoGC": {"Enabled": )" + deep + "}}");
+  ASSERT_TRUE(reading.error);
+  EXPECT_EQ(reading.error->key_path, "AutoGC.Enabled");
+  EXPECT_EQ(reading.config, Config{});
+}
+
 }  // namespace

@@ -52,4 +52,11 @@ TEST(LogSafeTest, EscapesCutsAndKeepsAsTheTableSays) {
   }
 }
 
+// For a terminal: a Windows path reads as typed, nothing else changes.
+TEST(LogSafeTest, TerminalTextKeepsTheBackslashAndNothingElse) {
+  EXPECT_EQ(formats::TerminalSafe("C:\\Servers\\Donn\xc3\xa9\x65s"),
+            "C:\\Servers\\Donn\xc3\xa9\x65s");
+  EXPECT_EQ(formats::TerminalSafe("\x1b]0;x\x07\n\xff"), "\\x1b]0;x\\x07\\n\\xff");
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // will run, written out by hand.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +16,11 @@
 
 #include "config_check/check.h"
 #include "config_check/commands.h"
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 namespace config_tool {
 namespace {
@@ -146,6 +152,25 @@ const std::vector<Case> kCases = {
      {{E, "Rcon.CommandName"}},
      2,
      [](Config&) {}},  // the plugin refuses the name and uses ForceGC
+    {"misspelt section whose values are lost",
+     [](json& d) {
+       d["GCCvars"] = d["GCCVars"];
+       d.erase("GCCVars");
+       d["GCCvars"]["NumRetriesBeforeForcingGC"] = 7;
+     },
+     {{N, "GCCVars"}, {E, "GCCvars"}},
+     2,
+     [](Config&) {}},
+    {"fraction cut and a flag as a number",
+     [](json& d) {
+       d["AutoGC"]["IntervalMinutes"] = 15.7;
+       d["PhysicsCVars"]["ServerMaxFPS"] = true;
+     },
+     {{W, "AutoGC.IntervalMinutes"},
+      {W, "PhysicsCVars.ServerMaxFPS"},
+      {W, "PhysicsCVars.ServerMaxFPS"}},
+     1,
+     [](Config& c) { c.PhysicsCVars.ServerMaxFPS = 10; }},
 };
 
 std::vector<std::pair<Severity, std::string>> Sorted(
@@ -203,6 +228,84 @@ TEST(ConfigCheckTest, NotJsonGivesTheLineAndTheDefaults) {
   EXPECT_EQ(r.ExitCode(), 2);
 }
 
+std::string DefaultsWith(std::string_view from, std::string_view to) {
+  std::ifstream in(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json");
+  std::string text(std::istreambuf_iterator<char>(in), {});
+  const auto at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// Texts that each hold one mistake, placed by line and column in the
+// defaults document (tests/golden/PluginConfig.json) and told in the
+// operator's words, never the JSON library's.
+struct PlacedCase {
+  const char* name;
+  std::string text;
+  Severity severity;
+  const char* key;
+  std::size_t line, column;
+  const char* in_message;
+  const char* in_fix;
+  int exit_code;
+};
+
+TEST(ConfigCheckTest, EachMistakeIsPlacedAndExplained) {
+  using namespace std::string_literals;
+  const std::string deep = std::string(70'000, '[') + std::string(70'000, ']');
+  const PlacedCase cases[] = {
+      {"trailing comma", DefaultsWith("\"IntervalMinutes\": 15", "\"IntervalMinutes\": 15,"), E, "",
+       4, 26, "trailing comma", "delete the comma", 2},
+      {"comment", DefaultsWith("{\n    \"Enabled\"", "{ // every 15 minutes\n    \"Enabled\""), E,
+       "", 2, 15, "no comments", "delete `// every 15 minutes`", 2},
+      {"unit in a string", DefaultsWith("300", "\"30s\""), E,
+       "StructureNetFreq.CheckIntervalSeconds", 23, 29, "`\"30s\"` is text", "write 30, in seconds",
+       2},
+      {"wrong case loses the value",
+       DefaultsWith("\"IntervalMinutes\": 15", "\"intervalMinutes\": 10"), E,
+       "AutoGC.intervalMinutes", 4, 5, "lost", "rename it to IntervalMinutes", 2},
+      {"wrong case with the default value",
+       DefaultsWith("\"IntervalMinutes\": 15", "\"intervalMinutes\": 15"), W,
+       "AutoGC.intervalMinutes", 4, 5, "ignores it", "rename it to IntervalMinutes", 1},
+      {"number beyond a double", DefaultsWith("15", "1e400"), E, "", 4, 24, "`1e400` is too large",
+       "in minutes", 2},
+      {"not UTF-8", DefaultsWith("\"ForceGC\"", "\"ForceGC\xE9\""), E, "", 20, 28, "0xE9",
+       "save it as UTF-8", 2},
+      {"UTF-16", "\xFF\xFE{\0}\0"s, E, "", 1, 1, "UTF-16", "save it as UTF-8", 2},
+      {"missing comma", DefaultsWith("\"Enabled\": true,", "\"Enabled\": true"), E, "", 3, 20,
+       "comma is missing", "line 3", 2},
+      {"capital True", DefaultsWith("true", "True"), E, "", 3, 16, "lower case", "write true", 2},
+      {"section of the wrong type", DefaultsWith("{\n    \"CommandName\": \"ForceGC\"\n  }", "5"),
+       E, "Rcon", 19, 11, "`5` is a number, not a section", "\"Rcon\": {", 2},
+      {"duplicate key",
+       DefaultsWith("\"IntervalMinutes\": 15", "\"IntervalMinutes\": 10, \"IntervalMinutes\": 15"),
+       W, "AutoGC.IntervalMinutes", 4, 5, "again at line 4, column 28", "delete one", 1},
+      {"text after the document", DefaultsWith("false\n}", "false\n}\n}"), W, "", 30, 1,
+       "ignores it", "delete it", 1},
+      {"value nested 70,000 deep",
+       DefaultsWith("\"Enabled\": true,", "\"Enabled\": true, \"Deep\": " + deep + ","), W,
+       "AutoGC.Deep", 3, 22, "unknown key", "delete it", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CheckResult r = CheckConfigText(c.text);
+    std::string all;
+    for (const auto& f : r.findings) {
+      all += f.message + "\n";
+    }
+    ASSERT_EQ(r.findings.size(), 1u) << all;
+    const Finding& f = r.findings[0];
+    EXPECT_EQ(f.severity, c.severity);
+    EXPECT_EQ(f.key_path, c.key);
+    EXPECT_EQ(f.line, c.line);
+    EXPECT_EQ(f.column, c.column);
+    EXPECT_NE(f.message.find(c.in_message), std::string::npos) << f.message;
+    EXPECT_NE(f.fix.find(c.in_fix), std::string::npos) << f.fix;
+    EXPECT_EQ((f.message + f.fix).find("json.exception"), std::string::npos);
+    EXPECT_EQ(r.ExitCode(), c.exit_code);
+  }
+}
+
 TEST(ConfigCheckTest, TheSuggestionNamesTheKnownKey) {
   json doc = Defaults();
   doc["AutoGC"]["IntervalMinute"] = 10;
@@ -252,6 +355,126 @@ TEST(ConfigInitTest, WritesBothDocumentsAsThePluginDoesAndKeepsAnExistingConfig)
   EXPECT_EQ(RunInit(dir / "missing", false, out, err), kExitTrouble);
   fs::remove_all(dir);
 }
+
+// A scratch folder of the test's own.
+class ConfigFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           (std::string("quillmoor-config-") +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::filesystem::path dir_;
+};
+
+struct FileCase {
+  const char* name;
+  // Makes what is checked inside the scratch folder; returns the path to check.
+  std::function<std::filesystem::path(const std::filesystem::path&)> make;
+  int exit_code;
+};
+
+// Every outcome, in both modes: the same exit code, and in --json one valid
+// document on standard output (the parser refuses bytes that are not UTF-8).
+TEST_F(ConfigFilesTest, CheckReadsAsThePluginDoesAndAlwaysReportsInJson) {
+  namespace fs = std::filesystem;
+  const auto file = [](const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+    return p;
+  };
+  const FileCase cases[] = {
+    {"a folder without a config", [](const fs::path& d) { return d; }, kExitClean},
+    {"no such file", [](const fs::path& d) { return d / "missing.json"; }, kExitTrouble},
+    {"a folder named PluginConfig.json",
+     [](const fs::path& d) {
+       fs::create_directories(d / "PluginConfig.json");
+       return d;
+     },
+     kExitTrouble},
+    {"over 1 MiB",
+     [&](const fs::path& d) {
+       return file(d / "big.json", "{}" + std::string((1 << 20) - 1, ' '));
+     },
+     kExitTrouble},
+    {"bytes that are not UTF-8",
+     [&](const fs::path& d) { return file(d / "latin1.json", "{\"Rcon\xE9\": 1}"); }, kExitErrors},
+#if !defined(_WIN32)
+    {"a FIFO",
+     [](const fs::path& d) {
+       mkfifo((d / "fifo.json").c_str(), 0600);
+       return d / "fifo.json";
+     },
+     kExitTrouble},
+    {"a link to a device",
+     [](const fs::path& d) {
+       fs::create_symlink("/dev/zero", d / "zero.json");
+       return d / "zero.json";
+     },
+     kExitTrouble},
+    {"a name that is not UTF-8",
+     [&](const fs::path& d) {
+       return file(d / "bad\xE9\x1b.json", Slurp(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json"));
+     },
+     kExitClean},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    const fs::path path = c.make(dir_);
+    std::ostringstream text, text_err, js, js_err;
+    EXPECT_EQ(RunCheck(path, {}, text, text_err), c.exit_code);
+    EXPECT_EQ(RunCheck(path, {.as_json = true}, js, js_err), c.exit_code);
+    const json report = json::parse(js.str());
+    EXPECT_EQ(report["exit_code"], c.exit_code);
+    EXPECT_FALSE(report["findings"].empty() && c.exit_code != kExitClean);
+    EXPECT_EQ(text.str().find('\x1b'), std::string::npos);
+  }
+}
+
+#if !defined(_WIN32)
+// A file-size limit stands in for a full disk: whichever of the two documents
+// it cuts short, the old pair stays as it was and no temporary file is left.
+TEST_F(ConfigFilesTest, InitUnderASizeLimitLeavesTheOldPair) {
+  namespace fs = std::filesystem;
+  for (const rlim_t limit : {rlim_t{100}, rlim_t{1000}}) {
+    SCOPED_TRACE(limit);
+    std::ofstream(dir_ / "PluginConfig.json") << "the operator's config";
+    std::ofstream(dir_ / "PluginConfig.guide.json") << "the old guide";
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit low = old;
+    low.rlim_cur = limit;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &low);
+    std::ostringstream out, err;
+    const int code = RunInit(dir_, true, out, err);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(code, kExitTrouble);
+    EXPECT_NE(err.str().find("nothing was changed"), std::string::npos) << err.str();
+    EXPECT_EQ(Slurp(dir_ / "PluginConfig.json"), "the operator's config");
+    EXPECT_EQ(Slurp(dir_ / "PluginConfig.guide.json"), "the old guide");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  }
+}
+
+TEST_F(ConfigFilesTest, InitReplacesALinkAndNeverCreatesItsTarget) {
+  namespace fs = std::filesystem;
+  fs::create_symlink(dir_ / "elsewhere.json", dir_ / "PluginConfig.json");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunInit(dir_, false, out, err), kExitTrouble);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "PluginConfig.json"));
+  EXPECT_EQ(RunInit(dir_, true, out, err), kExitClean);
+  EXPECT_FALSE(fs::exists(dir_ / "elsewhere.json"));
+  EXPECT_EQ(Slurp(dir_ / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
+}
+#endif
 
 }  // namespace
 }  // namespace config_tool

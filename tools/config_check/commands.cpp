@@ -1,7 +1,5 @@
 #include "config_check/commands.h"
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include <fmt/format.h>
@@ -9,11 +7,14 @@
 #include <nlohmann/json.hpp>
 
 #include "config/config.h"
+#include "config/config_file.h"
 #include "config/default_document.h"
 #include "config/guide.h"
 #include "config/settings.h"
+#include "config/whole_file.h"
 #include "config_check/check.h"
 #include "config_check/closest_name.h"
+#include "formats/log_text.h"
 #include "formats/plugin_files.h"
 
 namespace config_tool {
@@ -22,117 +23,211 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using State = Quillmoor::ConfigFileText::State;
 
-fs::path Locate(const fs::path& path) {
+struct Located {
+  fs::path file;
+  bool in_folder = false;  // the operator named a folder, not the file
+};
+
+Located Locate(const fs::path& path) {
   std::error_code ec;
   if (!fs::is_directory(path, ec)) {
-    return path;
+    return {path, false};
   }
   // With the system's separators, as the path was always shown.
-  const fs::path in_server = path /
-                             fs::path(formats::kPluginFolder).relative_path().make_preferred() /
-                             formats::kConfigFile;
-  if (fs::exists(in_server, ec)) {
-    return in_server;
+  const fs::path plugin_folder =
+      path / fs::path(formats::kPluginFolder).relative_path().make_preferred();
+  if (fs::is_directory(plugin_folder, ec)) {
+    return {plugin_folder / formats::kConfigFile, true};
   }
-  return path / formats::kConfigFile;
+  return {path / formats::kConfigFile, true};
 }
 
-template <typename T>
-std::string Shown(const T& v) {
-  if constexpr (std::is_same_v<T, std::string>) {
-    return json(v).dump();
-  } else if constexpr (std::is_same_v<T, bool>) {
-    return v ? "true" : "false";
-  } else {
-    return fmt::format("{}", v);
+// A path as UTF-8 bytes for a JSON document; on POSIX the name's own bytes,
+// which the document's writer replaces where they are not UTF-8.
+std::string Utf8Name(const fs::path& path) {
+  try {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end());
+  } catch (const std::exception&) {
+    return "(a name that cannot be shown)";
   }
 }
 
-// One "Key.Path: value" line per setting, in the order the plugin reads them.
-std::string EffectiveText(const Quillmoor::Config& config) {
+// A path as the terminal shows it: the console's code page on Windows, as the
+// operator typed it.
+std::string ShownName(const fs::path& path) {
+#if defined(_WIN32)
+  try {
+    return formats::TerminalSafe(path.string());
+  } catch (const std::exception&) {
+  }
+#endif
+  return formats::TerminalSafe(Utf8Name(path));
+}
+
+std::string Dump(const json& doc) {
+  return doc.dump(2, ' ', false, json::error_handler_t::replace);
+}
+
+json Report(const CheckResult& r, const std::string& file) {
+  json findings = json::array();
+  for (const auto& f : r.findings) {
+    findings.push_back({{"severity", SeverityName(f.severity)},
+                        {"key", f.key_path},
+                        {"line", f.line ? json(*f.line) : json(nullptr)},
+                        {"column", f.column ? json(*f.column) : json(nullptr)},
+                        {"message", f.message},
+                        {"fix", f.fix},
+                        {"value", f.value},
+                        {"detail", f.detail}});
+  }
+  json differences = json::array();
+  for (const auto& o : r.settings) {
+    if (!o.as_written) {
+      differences.push_back({{"key", o.key_path},
+                             {"runs", json::parse(o.runs, nullptr, false)},
+                             {"file", o.written ? json(*o.written) : json(nullptr)}});
+    }
+  }
+  return {{"file", file},
+          {"exit_code", r.ExitCode()},
+          {"defaults_document", r.defaults_document},
+          {"values_read", r.values_read},
+          {"findings", findings},
+          {"effective", Quillmoor::BuildDefaultDocument(r.effective)},
+          {"differences", r.values_read ? differences : json::array()}};
+}
+
+// One "  Key.Path: value" line per setting the plugin runs otherwise than the
+// file writes it (every setting with `all`), with what the file writes.
+std::string SettingsText(const CheckResult& r, bool all) {
   std::string text;
-  Quillmoor::ForEachSetting([&](const auto& s) {
-    text += fmt::format("  {}: {}\n", s.KeyPath(), Shown(s.field(config)));
-  });
+  for (const auto& o : r.settings) {
+    const bool differs = r.values_read && !o.as_written;
+    if (!all && !differs) {
+      continue;
+    }
+    std::string line = fmt::format("  {}: {}", o.key_path, o.runs);
+    if (differs) {
+      line += o.written ? fmt::format("    (the file: {})", *o.written) : "    (not in the file)";
+    }
+    text += formats::TerminalSafe(line) + '\n';
+  }
   return text;
 }
 
-// As the plugin writes its documents: a text-mode stream, indentation 2, no
-// final line break.
-bool WriteDocument(const fs::path& path, const json& doc) {
-  std::ofstream out(path);
-  out << doc.dump(2);
-  out.close();
-  return !out.fail();
+void PrintText(const CheckResult& r, const std::string& file, bool all, std::ostream& out) {
+  if (r.defaults_document && !all) {
+    fmt::print(out, "{}: the defaults document; the plugin runs it as written.\n", file);
+    return;
+  }
+  for (const auto& f : r.findings) {
+    const std::string place =
+        f.line ? fmt::format(":{}:{}", *f.line, f.column.value_or(1)) : std::string();
+    fmt::print(out, "{}{}: {}: {}\n", file, place, SeverityName(f.severity),
+               formats::TerminalSafe((f.key_path.empty() ? "" : f.key_path + ": ") + f.message));
+    if (!f.fix.empty()) {
+      fmt::print(out, "    fix: {}\n", formats::TerminalSafe(f.fix));
+    }
+  }
+  if (r.findings.empty()) {
+    fmt::print(out, "{}: no problems; the plugin runs it as written.\n", file);
+  }
+  if (all) {
+    fmt::print(out, "\nThe configuration the plugin will run:\n{}", SettingsText(r, true));
+  } else if (!r.values_read) {
+    fmt::print(out, "\nThe plugin runs on the defaults (--effective lists them).\n");
+  } else if (const std::string differences = SettingsText(r, false); !differences.empty()) {
+    fmt::print(out,
+               "\nWhere the plugin runs something else than the file writes (all of it: "
+               "--effective):\n{}",
+               differences);
+  } else if (!r.findings.empty()) {
+    fmt::print(out, "\nThe plugin runs every setting as the file writes it.\n");
+  }
 }
 
 }  // namespace
 
-int RunCheck(const fs::path& path, bool as_json, std::ostream& out, std::ostream& err) {
-  const fs::path file = Locate(path);
-  std::ifstream in(file);
-  std::string text;
-  if (in) {
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+int RunCheck(const fs::path& path, const CheckOptions& options, std::ostream& out,
+             std::ostream& err) {
+  const Located where = Locate(path);
+  const Quillmoor::ConfigFileText file = Quillmoor::ReadConfigFile(where.file.string());
+  const CheckResult r = file.state == State::kRead ? CheckConfigText(file.text)
+                                                   : CheckUnreadFile(file, where.in_folder);
+  if (options.as_json) {
+    out << Dump(Report(r, Utf8Name(where.file))) << '\n';
   }
-  std::error_code ec;
-  if (!in.is_open() || in.bad() || fs::is_directory(file, ec)) {
-    fmt::print(err, "quillmoor-config: cannot read {}\n", file.string());
-    return kExitTrouble;
+  if (r.unreadable) {
+    const Finding& f = r.findings.front();
+    fmt::print(err, "quillmoor-config: {}: {}\n", ShownName(where.file),
+               formats::TerminalSafe(f.message));
+    fmt::print(err, "    fix: {}\n", formats::TerminalSafe(f.fix));
+  } else if (!options.as_json) {
+    PrintText(r, ShownName(where.file), options.effective, out);
   }
-  const CheckResult r = CheckConfigText(text);
-  const int code = r.ExitCode();
+  return r.ExitCode();
+}
+
+int ReportTrouble(std::string_view message, bool as_json, std::ostream& out, std::ostream& err) {
+  fmt::print(err, "quillmoor-config: {}\n", formats::TerminalSafe(message));
   if (as_json) {
-    json findings = json::array();
-    for (const auto& f : r.findings) {
-      findings.push_back({{"severity", SeverityName(f.severity)},
-                          {"key", f.key_path},
-                          {"line", f.line ? json(*f.line) : json(nullptr)},
-                          {"message", f.message}});
-    }
-    const json report = {{"file", file.string()},
-                         {"exit_code", code},
-                         {"defaults_document", r.defaults_document},
-                         {"findings", findings},
-                         {"effective", Quillmoor::BuildDefaultDocument(r.effective)}};
-    out << report.dump(2) << '\n';
-    return code;
+    CheckResult r;
+    r.unreadable = true;
+    r.findings.push_back(
+        {Severity::kError, "", std::nullopt, std::nullopt, std::string(message), {}, {}, {}});
+    json report = Report(r, "");
+    report["file"] = nullptr;
+    out << Dump(report) << '\n';
   }
-  if (r.defaults_document) {
-    fmt::print(out, "{}: the defaults document; the plugin runs it as written.\n", file.string());
-    return code;
-  }
-  for (const auto& f : r.findings) {
-    fmt::print(out, "{}{}: {}: {}{}\n", file.string(), f.line ? fmt::format(":{}", *f.line) : "",
-               SeverityName(f.severity), f.key_path.empty() ? "" : f.key_path + ": ", f.message);
-  }
-  if (r.findings.empty()) {
-    fmt::print(out, "{}: no problems; the plugin runs it as written.\n", file.string());
-  }
-  fmt::print(out, "\nThe configuration the plugin will run:\n{}", EffectiveText(r.effective));
-  return code;
+  return kExitTrouble;
 }
 
 int RunInit(const fs::path& dir, bool force, std::ostream& out, std::ostream& err) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
     fmt::print(err, "quillmoor-config: {} is not a folder (the plugin does not create it either)\n",
-               dir.string());
+               ShownName(dir));
     return kExitTrouble;
   }
-  const fs::path config = dir / formats::kConfigFile;
-  if (fs::exists(config, ec) && !force) {
-    fmt::print(err, "quillmoor-config: {} exists; --force replaces it\n", config.string());
+  const std::string config = (dir / formats::kConfigFile).string();
+  const std::string guide = (dir / formats::kGuideFile).string();
+  const fs::file_status existing = fs::symlink_status(config, ec);
+  if (fs::exists(existing) && !force) {
+    fmt::print(
+        err, "quillmoor-config: {} exists{}; --force replaces it\n", ShownName(config),
+        fs::is_symlink(existing) ? " (a link: --force replaces the link, not its target)" : "");
     return kExitTrouble;
   }
-  if (!WriteDocument(config, Quillmoor::BuildDefaultDocument(Quillmoor::Config{})) ||
-      !WriteDocument(dir / formats::kGuideFile, Quillmoor::BuildGuideDocument())) {
-    fmt::print(err, "quillmoor-config: cannot write into {}\n", dir.string());
+  const auto fail = [&](const std::string& what, const std::error_code& why, const char* left) {
+    fmt::print(err, "quillmoor-config: cannot write {}: {}; {}\n", ShownName(what),
+               formats::TerminalSafe(why.message()), left);
     return kExitTrouble;
+  };
+  const char* unchanged = "nothing was changed";
+  // Both complete before either is renamed: a full disk or a size limit
+  // fails here, with the old pair in place.
+  if (const auto e = Quillmoor::WriteTemporary(
+          config, Quillmoor::BuildDefaultDocument(Quillmoor::Config{}).dump(2))) {
+    return fail(config, e, unchanged);
+  }
+  if (const auto e = Quillmoor::WriteTemporary(guide, Quillmoor::BuildGuideDocument().dump(2))) {
+    fs::remove(Quillmoor::TemporaryOf(config), ec);
+    return fail(guide, e, unchanged);
+  }
+  // The guide first: alone, it only explains the defaults, which it does
+  // whatever the config holds.
+  if (const auto e = Quillmoor::MoveTemporaryOver(guide)) {
+    fs::remove(Quillmoor::TemporaryOf(config), ec);
+    return fail(guide, e, unchanged);
+  }
+  if (const auto e = Quillmoor::MoveTemporaryOver(config)) {
+    return fail(config, e, "the guide was written, PluginConfig.json is as it was");
   }
   fmt::print(out, "Wrote {} and {} into {}\n", formats::kConfigFile, formats::kGuideFile,
-             dir.string());
+             ShownName(dir));
   return kExitClean;
 }
 
@@ -152,12 +247,12 @@ int RunExplain(const std::string& key, std::ostream& out, std::ostream& err) {
     if constexpr (std::decay_t<decltype(s)>::kHasRange) {
       range = fmt::format("{} to {}", s.range.low, s.range.high);
     }
-    fmt::print(out, "{}\n  default: {}    range: {}\n  {}\n\n", path, Shown(s.field(defaults)),
+    fmt::print(out, "{}\n  default: {}    range: {}\n  {}\n\n", path, ValueText(s.field(defaults)),
                range, Quillmoor::InfoText(s));
   });
   if (!any) {
     const std::string near = ClosestName(key, names);
-    fmt::print(err, "quillmoor-config: no setting '{}'{}\n", key,
+    fmt::print(err, "quillmoor-config: no setting '{}'{}\n", formats::TerminalSafe(key),
                near.empty() ? "" : fmt::format("; did you mean {}?", near));
     return kExitTrouble;
   }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace config_tool {
 
@@ -14,13 +15,29 @@ inline constexpr int kExitWarnings = 1;  // check: it runs, but corrects or igno
 inline constexpr int kExitErrors = 2;    // check: settings lost, file replaced, or a dead command
 inline constexpr int kExitTrouble = 3;   // bad command line, unreadable input, refused write
 
+struct CheckOptions {
+  bool as_json = false;    // one JSON document on `out`, whatever happens
+  bool effective = false;  // every setting the plugin will run, not only the differences
+};
+
 // `path`: a PluginConfig.json, a plugin folder holding one, or a server
-// directory (…/ArkApi/Plugins/Quillmoor/PluginConfig.json under it).
-int RunCheck(const std::filesystem::path& path, bool as_json, std::ostream& out, std::ostream& err);
+// directory (…/ArkApi/Plugins/Quillmoor/PluginConfig.json under it). The file
+// is read as the plugin reads it: a regular file of at most 1 MiB, never a
+// FIFO or a device.
+int RunCheck(const std::filesystem::path& path, const CheckOptions& options, std::ostream& out,
+             std::ostream& err);
+
+// For a failure outside RunCheck (the command line, memory): `message` on
+// `err`, and with `as_json` a report of the same shape on `out`. Returns
+// kExitTrouble.
+int ReportTrouble(std::string_view message, bool as_json, std::ostream& out, std::ostream& err);
 
 // Writes PluginConfig.json (defaults) and PluginConfig.guide.json into the
-// existing folder `dir` as the plugin writes them. Refuses to replace an
-// existing PluginConfig.json unless `force`.
+// existing folder `dir` as the plugin writes them, both to temporary files
+// first and renamed into place only when both are complete: a full disk or a
+// size limit leaves the old pair (or nothing), never a part of a file. A link
+// at either name is replaced, never written through. Refuses to replace
+// anything at PluginConfig.json's name unless `force`.
 int RunInit(const std::filesystem::path& dir, bool force, std::ostream& out, std::ostream& err);
 
 // The guide's text, range and default of the setting `key` ("Section.Key" or

@@ -1,5 +1,7 @@
 // quillmoor-config: checks a PluginConfig.json before the server restarts,
 // by the plugin's own reading rules; writes the defaults; explains settings.
+#include <csignal>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -9,6 +11,15 @@
 #include "config_check/commands.h"
 
 int main(int argc, char** argv) {
+#if defined(SIGXFSZ)
+  // Past a file-size limit a write then fails with an error that init
+  // reports, instead of the signal ending the program half-way.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+  bool as_json = false;
+  for (int i = 1; i < argc; ++i) {
+    as_json = as_json || std::strcmp(argv[i], "--json") == 0;
+  }
   try {
     CLI::App app{
         "quillmoor-config: checks a Quillmoor PluginConfig.json as the plugin will read it.\n"
@@ -17,11 +28,15 @@ int main(int argc, char** argv) {
         "work). 3 for any command: bad command line, unreadable input, refused write."};
     app.require_subcommand(1);
     std::string check_path = ".", init_dir, key;
-    bool as_json = false, force = false;
+    config_tool::CheckOptions options;
+    bool force = false;
     auto* check = app.add_subcommand(
         "check", "Check a PluginConfig.json, a plugin folder or a server directory");
     check->add_option("path", check_path, "File or folder (default: the current folder)");
-    check->add_flag("--json", as_json, "Print the findings as one JSON document");
+    check->add_flag("--json", options.as_json, "Print the report as one JSON document");
+    check->add_flag("--effective", options.effective,
+                    "List every setting the plugin will run, not only where it differs from "
+                    "the file");
     auto* init =
         app.add_subcommand("init", "Write the defaults and the guide into a plugin folder");
     init->add_option("dir", init_dir, "The plugin folder")->required();
@@ -31,19 +46,21 @@ int main(int argc, char** argv) {
     try {
       app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+      if (as_json && e.get_exit_code() != 0) {
+        return config_tool::ReportTrouble(e.what(), true, std::cout, std::cerr);
+      }
       return app.exit(e) == 0 ? config_tool::kExitClean : config_tool::kExitTrouble;
     }
     if (check->parsed()) {
-      return config_tool::RunCheck(check_path, as_json, std::cout, std::cerr);
+      return config_tool::RunCheck(check_path, options, std::cout, std::cerr);
     }
     if (init->parsed()) {
       return config_tool::RunInit(init_dir, force, std::cout, std::cerr);
     }
     return config_tool::RunExplain(key, std::cout, std::cerr);
   } catch (const std::exception& e) {
-    std::cerr << "quillmoor-config: " << e.what() << '\n';
+    return config_tool::ReportTrouble(e.what(), as_json, std::cout, std::cerr);
   } catch (...) {
-    std::cerr << "quillmoor-config: unknown error\n";
+    return config_tool::ReportTrouble("unknown error", as_json, std::cout, std::cerr);
   }
-  return config_tool::kExitTrouble;
 }

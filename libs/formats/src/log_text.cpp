@@ -51,9 +51,9 @@ Decoded DecodeOne(std::string_view text) {
   return {code, length};
 }
 
-// `prefix` ("\x", "\u") and `code` in `digits` lower-case hex digits.
-std::string Hex(const char* prefix, char32_t code, int digits) {
-  std::string out(prefix);
+// `prefix` and `digits` lower-case hex digits of `code`: \x1b, \u009b.
+std::string Hex(const char* prefix, std::uint32_t code, int digits) {
+  std::string out = prefix;
   for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
     out += "0123456789abcdef"[(code >> shift) & 0xFu];
   }
@@ -61,7 +61,7 @@ std::string Hex(const char* prefix, char32_t code, int digits) {
 }
 
 // The escape for one character, or empty if it is shown as it is.
-std::string EscapeFor(char32_t code) {
+std::string EscapeFor(char32_t code, bool backslash) {
   switch (code) {
     case U'\n':
       return "\\n";
@@ -70,24 +70,22 @@ std::string EscapeFor(char32_t code) {
     case U'\t':
       return "\\t";
     case U'\\':
-      return "\\\\";
+      return backslash ? "\\\\" : "";
     default:
       break;
   }
   if (code < 0x20 || code == 0x7F) {
-    return Hex("\\x", code, 2);
+    return Hex("\\x", static_cast<std::uint32_t>(code), 2);
   }
   // C1 controls reach a terminal too (U+009B starts a control sequence on
   // some), and the separators end a line for some log viewers.
   if ((code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
-    return Hex("\\u", code, 4);
+    return Hex("\\u", static_cast<std::uint32_t>(code), 4);
   }
   return {};
 }
 
-}  // namespace
-
-std::string LogSafe(std::string_view text, std::size_t max_bytes) {
+std::string Escaped(std::string_view text, std::size_t max_bytes, bool backslash) {
   std::string out;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -98,7 +96,7 @@ std::string LogSafe(std::string_view text, std::size_t max_bytes) {
     }
     if (c.length == 0) {
       out += Hex("\\x", static_cast<std::uint8_t>(text[at]), 2);
-    } else if (std::string escape = EscapeFor(c.code); !escape.empty()) {
+    } else if (std::string escape = EscapeFor(c.code, backslash); !escape.empty()) {
       out += escape;
     } else {
       out.append(text.substr(at, length));
@@ -109,6 +107,28 @@ std::string LogSafe(std::string_view text, std::size_t max_bytes) {
     out += "...";
   }
   return out;
+}
+
+}  // namespace
+
+std::string LogSafe(std::string_view text, std::size_t max_bytes) {
+  return Escaped(text, max_bytes, true);
+}
+
+std::string TerminalSafe(std::string_view text) {
+  return Escaped(text, text.size(), false);
+}
+
+std::size_t WellFormedUtf8Prefix(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t length = DecodeOne(text.substr(at)).length;
+    if (length == 0) {
+      break;
+    }
+    at += length;
+  }
+  return at;
 }
 
 }  // namespace formats

@@ -1,5 +1,6 @@
-// Untrusted text (a remote console command, a configured name) made fit to
-// quote inside one log line. A pure function: any thread.
+// Untrusted text (a remote console command, a key of an operator's file, a
+// file name) made fit to quote inside one line of a log or of a terminal.
+// Pure functions: any thread.
 #pragma once
 
 #include <cstddef>
@@ -16,5 +17,13 @@ namespace formats {
 // that would cross the limit and followed by "..." when anything was left
 // out. Text without such characters within the limit comes back unchanged.
 std::string LogSafe(std::string_view text, std::size_t max_bytes);
+
+// Like LogSafe, whole and with the backslash kept as it is: for a terminal,
+// where a Windows path should read as the operator typed it.
+std::string TerminalSafe(std::string_view text);
+
+// The length of the longest start of `text` that is well-formed UTF-8: the
+// offset of the first byte that is not, or text.size().
+std::size_t WellFormedUtf8Prefix(std::string_view text);
 
 }  // namespace formats
