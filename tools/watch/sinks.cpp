@@ -183,9 +183,10 @@ int RunPlot(const WatchOptions& options, std::ostream& err) {
   }
   // Rows cut short (a full disk) or edited cost themselves, not the chart.
   if (csv.skipped > 0) {
-    outputs.Note(fmt::format(
-        "{}: skipped {} {} that {} not a row ({})", options.plot_from_csv->string(), csv.skipped,
-        csv.skipped == 1 ? "line" : "lines", csv.skipped == 1 ? "is" : "are", csv.first_skipped));
+    outputs.Note(fmt::format("{}: skipped {} {} that {} not a row ({})",
+                             options.plot_from_csv->string(), csv.skipped,
+                             csv.skipped == 1 ? "line" : "lines", csv.skipped == 1 ? "is" : "are",
+                             Printable(csv.first_skipped)));
   }
   outputs.Start();
   for (const auto& sample : csv.rows) {
