@@ -60,17 +60,16 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
       ->type_name("FILE");
   // Durations take a unit (10s, 5m, 1h); a bare number keeps the unit the
   // option always had.
-  app.add_option("--interval", interval, "Time between polls of a server (bare: seconds)")
+  app.add_option("--interval", interval, "Time between polls of a server")
       ->transform(cli_values::Duration(Unit::kSeconds, 50ms, 24h))
       ->type_name("DURATION")
       ->capture_default_str();
   app.add_option("--timeout", timeout,
-                 "Time a name lookup, a connection with its login, or a command may take "
-                 "(bare: seconds)")
+                 "Time a name lookup, a connection with its login, or a command may take")
       ->transform(cli_values::Duration(Unit::kSeconds, 50ms, 600s))
       ->type_name("DURATION")
       ->capture_default_str();
-  app.add_option("--duration", duration, "Stop after this long (default: at Ctrl-C; bare: seconds)")
+  app.add_option("--duration", duration, "Stop after this long (default: at Ctrl-C)")
       ->transform(cli_values::Duration(Unit::kSeconds, 10ms, 1e9s))
       ->type_name("DURATION");
   app.add_option("--csv", csv,
@@ -84,7 +83,7 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
                              formats::kStatsLogFile))
       ->type_name("[NAME=]PATH");
   app.add_option("--force-gc-every", force_every,
-                 "Send the force-GC command to every server this often (bare: minutes)")
+                 "Send the force-GC command to every server this often")
       ->transform(cli_values::Duration(Unit::kMinutes, 60ms, 1e6 * 60s))
       ->type_name("DURATION");
   app.add_option("--force-gc-command", out.force_gc_command,
