@@ -39,7 +39,9 @@ asio::awaitable<void> Open(rcon_wire::Client& client, std::uint16_t port,
   asio::steady_timer pause(co_await asio::this_coro::executor);
   for (;;) {
     try {
-      co_await client.Open("127.0.0.1", port, password, kTimeout);
+      co_await client.Open(
+          std::vector<asio::ip::tcp::endpoint>(1, {asio::ip::address_v4::loopback(), port}),
+          password, kTimeout);
       co_return;
     } catch (const rcon_wire::AuthRejected&) {
       throw;

@@ -111,7 +111,9 @@ TEST(RconClientTest, LoginOutcomesAndOneCommand) {
           // machine must not turn a login into a timeout.
           const auto patience = c.login_reply == nullptr ? std::chrono::milliseconds(300)
                                                          : std::chrono::milliseconds(20000);
-          co_await client.Open("127.0.0.1", port, "pw", patience);
+          co_await client.Open(
+              std::vector<asio::ip::tcp::endpoint>(1, {asio::ip::address_v4::loopback(), port}),
+              "pw", patience);
           body = co_await client.Exec("GetServerStats", std::chrono::milliseconds(20000));
           client.Close();
         },

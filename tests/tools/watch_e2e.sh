@@ -122,6 +122,82 @@ assert (w, h) == (1200, 640), (w, h)
 assert len(data) > 20000, len(data)
 PY
 
+# Numbers must be finite: a usage error before anything is polled.
+QUILLMOOR_RCON_PASSWORD="$PW" "$WATCH" --server "beta=127.0.0.1:$B_PORT" --interval nan \
+  >"$WORK/nan.out" 2>&1 && STATUS=0 || STATUS=$?
+[ "$STATUS" -eq 2 ] || fail "--interval nan: exit status $STATUS; expected 2"
+
+# SIGHUP stops it like SIGTERM, and a reader that goes away costs the table,
+# not the run: both still end with the chart.
+QUILLMOOR_RCON_PASSWORD="$PW" "$WATCH" --server "beta=127.0.0.1:$B_PORT" --interval 0.2 \
+  --plot "$WORK/hup.svg" >"$WORK/hup.out" 2>&1 &
+H_PID=$!
+track "$H_PID"
+sleep 1
+stop_process "$H_PID" HUP
+[ "$STATUS" -eq 0 ] && [ -s "$WORK/hup.svg" ] || fail "SIGHUP: exit status $STATUS, or no chart"
+set +o pipefail
+QUILLMOOR_RCON_PASSWORD="$PW" "$WATCH" --server "beta=127.0.0.1:$B_PORT" --interval 0.1 \
+  --duration 1.5 --plot "$WORK/pipe.svg" 2>"$WORK/pipe.out" | head -1 >/dev/null
+STATUS=${PIPESTATUS[0]}
+set -o pipefail
+[ "$STATUS" -eq 0 ] && [ -s "$WORK/pipe.svg" ] || fail "closed stdout: exit status $STATUS, or no chart"
+
+# At 80 columns the live table never wraps, with a long name and a long error.
+python3 - "$WATCH" "$B_PORT" "$(free_port)" "$PW" <<'PY' || fail "the table is wider than 80 columns"
+import fcntl, os, pty, re, struct, sys, termios, time
+watch, port, closed, pw = sys.argv[1:]
+pid, fd = pty.fork()
+if pid == 0:
+    os.environ["QUILLMOOR_RCON_PASSWORD"] = pw
+    os.execv(watch, [watch, "--server", f"beta=127.0.0.1:{port}",
+                     "--server", f"a-server-name-far-longer-than-a-column=127.0.0.1:{closed}",
+                     "--interval", "0.2", "--duration", "2s"])
+fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
+out = b""
+deadline = time.time() + 20
+while time.time() < deadline:
+    try:
+        chunk = os.read(fd, 65536)
+    except OSError:
+        break
+    if not chunk:
+        break
+    out += chunk
+os.waitpid(pid, 0)
+text = re.sub(r"\x1b\[[0-9;]*[A-Za-z]", "", out.decode("utf-8")).replace("\r", "")
+lines = text.split("\n")
+assert any("Connection refused" in l for l in lines), text
+assert any("a-server-name" in l and "\u2026" in l for l in lines), text
+wide = [l for l in lines if len(l) > 79]
+assert not wide, wide
+PY
+
+# A chart that cannot be written keeps the previous one and fails the run;
+# no scratch file is left behind.
+cp "$WORK/chart.png" "$WORK/chart.before"
+(ulimit -f 8 && exec "$WATCH" plot "$CSV" --plot "$WORK/chart.png") >"$WORK/limit.out" 2>&1 &&
+  STATUS=0 || STATUS=$?
+[ "$STATUS" -eq 1 ] || fail "chart over the size limit: exit status $STATUS; expected 1"
+cmp -s "$WORK/chart.png" "$WORK/chart.before" || fail "the previous chart was changed"
+! ls "$WORK"/.quillmoor-watch-* >/dev/null 2>&1 || fail "a scratch file was left behind"
+
+# A row cut short (a full disk) costs that row, not the chart; two runs never
+# share a line.
+{ cat "$CSV"; printf '2026-12-07T17:04:34.250Z,beta,12'; } >"$WORK/cut.csv"
+"$WATCH" plot "$WORK/cut.csv" --plot "$WORK/cut.svg" >"$WORK/cut.out" 2>&1 || fail "plot with a cut row"
+grep -q "skipped 1 line that is not a row" "$WORK/cut.out" || fail "the skipped row is not reported"
+python3 - "$WORK/cut.svg" <<'PY' || fail "beta's runs are joined"
+import sys
+import xml.etree.ElementTree as ET
+ns = "{http://www.w3.org/2000/svg}"
+lines = {}
+for p in ET.parse(sys.argv[1]).getroot().iter(ns + "polyline"):
+    if p.get("stroke-width") == "2" and len(p.get("points").split()) > 2:
+        lines.setdefault(p.get("stroke"), []).append(p)
+assert sorted(len(v) >= 2 for v in lines.values()) == [True, True], lines
+PY
+
 stop_process "$B_PID" TERM
 stop_process "$A_PID" TERM
 echo "PASS: watch_e2e"

@@ -1,18 +1,27 @@
 // The watcher's polling loop and its outputs, with fake sinks: every sink
 // gets every observation and one finish; a sink that fails is dropped,
-// reported, and costs the exit code, while the others go on.
+// reported, and costs the exit code, while the others go on. Then the loop
+// against servers that misbehave: a resolver that never answers, replies
+// that are not counts, text meant for a terminal.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
+#include "fake_rcon_server.h"
+#include "formats/replies.h"
 #include "watch/sink.h"
+#include "watch/sinks.h"
 #include "watch/watcher.h"
 
 namespace watch {
@@ -97,6 +106,146 @@ TEST(WatchOutputsTest, EverySinkGetsEveryObservationAndOneFinishUnlessItFailed) 
     } else {
       EXPECT_EQ(first, expect(false, false));
     }
+  }
+}
+
+}  // namespace
+}  // namespace watch
+
+namespace watch {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeRconServer;
+
+// Keeps every observation.
+class Recorder final : public Sink {
+ public:
+  explicit Recorder(std::vector<Sample>& samples) : samples_(samples) {}
+  void Add(const Sample& sample) override { samples_.push_back(sample); }
+
+ private:
+  std::vector<Sample>& samples_;
+};
+
+// A resolver that never answers until the test lets it go.
+struct StuckResolver {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool open = false;
+  std::vector<std::string> asked;
+
+  LookupFunction Function(const std::shared_ptr<StuckResolver>& self) {
+    return [self](const std::string& host, std::uint16_t) -> Endpoints {
+      std::unique_lock lock(self->mutex);
+      self->asked.push_back(host);
+      self->released.wait(lock, [&] { return self->open; });
+      throw std::runtime_error("released");
+    };
+  }
+  void Release() {
+    const std::lock_guard lock(mutex);
+    open = true;
+    released.notify_all();
+  }
+};
+
+TEST(WatchLookupTest, AHostNameThatNeverResolvesHoldsUpNeitherAnotherServerNorTheStop) {
+  FakeRconServer healthy([](const std::string&) { return formats::StatsReply(1000); });
+  const struct {
+    std::chrono::milliseconds timeout;
+    bool stuck_reported;  // within the run, the lookup ran out of time
+  } cases[] = {{300ms, true}, {20000ms, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.timeout.count());
+    auto resolver = std::make_shared<StuckResolver>();
+    WatchOptions options;
+    options.servers = {{"stuck", "never.invalid", 27020, "pw"},
+                       {"healthy", "127.0.0.1", healthy.port(), "pw"}};
+    options.interval = 50ms;
+    options.timeout = c.timeout;
+    options.duration = 1000ms;
+    std::vector<Sample> samples;
+    std::ostringstream err;
+    Outputs outputs(err);
+    outputs.Attach(std::make_unique<Recorder>(samples));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunWatch(options, outputs, resolver->Function(resolver)), kExitOk);
+    // The stop cancels the wait for the lookup: no 20 s timeout runs out.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    resolver->Release();
+
+    std::size_t ok = 0, stuck = 0;
+    for (const auto& s : samples) {
+      if (s.server == "healthy") {
+        ok += s.status == Status::kOk ? 1 : 0;
+      } else {
+        ++stuck;
+        EXPECT_EQ(s.status, Status::kDown);
+        EXPECT_EQ(s.detail, fmt::format("name lookup of never.invalid: no answer within {} ms",
+                                        c.timeout.count()));
+      }
+    }
+    EXPECT_GE(ok, 5u);
+    EXPECT_EQ(stuck > 0, c.stuck_reported);
+    // One lookup at a time, however many polls wait for it; an address is
+    // never looked up.
+    const std::lock_guard lock(resolver->mutex);
+    EXPECT_EQ(resolver->asked, std::vector<std::string>{"never.invalid"});
+  }
+}
+
+TEST(WatchRepliesTest, OnlyACountThatFitsIsOkAndServerTextReachesTheTerminalEscaped) {
+  const std::string count = R"({"data":{"uobjects":N},"status":"success"})";
+  const auto with = [&](const char* n) {
+    return count.substr(0, count.find('N')) + n + count.substr(count.find('N') + 1);
+  };
+  const struct {
+    std::string reply;
+    const char* line;  // the server's first line after the time
+  } cases[] = {
+      {with("42"), "s0 42 - ok"},
+      {with("9223372036854775807"), "s1 9223372036854775807 - ok"},
+      {with("18446744073709551615"),
+       R"(s2 - - error: reply: {"data":{"uobjects":18446744073709551615},"status":"success"})"},
+      {with("9223372036854775808"),
+       R"(s3 - - error: reply: {"data":{"uobjects":9223372036854775808},"status":"success"})"},
+      {with("-5"), R"(s4 - - error: reply: {"data":{"uobjects":-5},"status":"success"})"},
+      {R"({"status":1})", R"(s5 - - error: reply: {"status":1})"},
+      {"\x1b]0;owned\x07\xc2\x9b", R"(s6 - - error: reply:  ]0;owned \xc2\x9b)"},
+  };
+  std::vector<std::unique_ptr<FakeRconServer>> servers;
+  WatchOptions options;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string reply = cases[i].reply;
+    servers.push_back(std::make_unique<FakeRconServer>([reply](const std::string& command) {
+      // The force-GC reply tries to retitle the terminal and clear it.
+      return command == formats::kForceGcCommand ? std::string("\x1b]0;x\x07\x1b[2Jdone") : reply;
+    }));
+    options.servers.push_back({fmt::format("s{}", i), "127.0.0.1", servers.back()->port(), "pw"});
+  }
+  options.interval = 100ms;
+  options.timeout = 2000ms;
+  options.duration = 600ms;
+  options.force_gc_every = 50ms;
+  std::ostringstream out, err;
+  Outputs outputs(err);
+  ASSERT_TRUE(AttachSinks(options, out, /*terminal=*/false, outputs));
+  EXPECT_EQ(RunWatch(options, outputs), kExitOk);
+
+  const std::string text = out.str();
+  EXPECT_EQ(std::count_if(text.begin(), text.end(),
+                          [](char ch) { return ch != '\n' && (ch < 0x20 || ch == 0x7f); }),
+            0);
+  EXPECT_NE(text.find(" - - forced-gc: \\x1b]0;x\\x07\\x1b[2Jdone\n"), std::string::npos);
+  for (const auto& c : cases) {
+    const std::string server = std::string(c.line).substr(0, 3);
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line) &&
+           (line.find(server) != 25 || line.find("forced-gc") != std::string::npos)) {
+    }
+    EXPECT_EQ(line.substr(std::min<std::size_t>(25, line.size())), c.line);
   }
 }
 

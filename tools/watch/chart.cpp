@@ -1,42 +1,29 @@
 #include "watch/chart.h"
 
+#include <fcntl.h>
 #include <plplot.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cmath>
-#include <fstream>
-#include <optional>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include <fmt/format.h>
-
-#include "formats/replies.h"
 
 namespace watch {
 
 namespace {
 
-struct Rgb {
-  PLINT r, g, b;
-};
-
-// Pens 0 (background) and 1 (axes and text) first, then one per server:
-// colours that stay apart for the colour-blind, then grey for unnamed marks.
-constexpr Rgb kBackground{255, 255, 255};
-constexpr Rgb kInk{40, 40, 40};
-constexpr std::array<Rgb, 8> kSeries = {{{0, 114, 178},
-                                         {213, 94, 0},
-                                         {0, 158, 115},
-                                         {204, 121, 167},
-                                         {230, 159, 0},
-                                         {86, 180, 233},
-                                         {120, 70, 20},
-                                         {0, 0, 0}}};
-constexpr PLINT kFirstSeriesPen = 2;
-constexpr PLINT kGreyPen = kFirstSeriesPen + static_cast<PLINT>(kSeries.size());
-constexpr PLINT kWidth = 1200, kHeight = 640;
+// The last chunk of every complete PNG file.
+constexpr std::string_view kPngEnd{"\0\0\0\0IEND\xAE\x42\x60\x82", 12};
+// pngcairo draws at 90 dots per inch; PLplot sizes text in millimetres.
+constexpr double kMillimetresPerPixel = 25.4 / 90.0;
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -62,32 +49,175 @@ bool HasDevice(const char* wanted) {
   return false;
 }
 
-// Tick labels that suit the span shown.
-const char* TimeFormat(double span_seconds) {
-  if (span_seconds <= 2 * 86400.0) {
-    return "%H:%M:%S";
-  }
-  return "%m-%d %H:%M";
+std::string Hex(Rgb c) {
+  return fmt::format("#{:02x}{:02x}{:02x}", c.r, c.g, c.b);
 }
 
-// Sets up pens and device; PLplot prompts on the terminal for a device it
-// does not know, so the device is checked first.
-void Begin(const std::filesystem::path& path, const std::string& tmp) {
-  const char* device = IsPng(path) ? "pngcairo" : "svg";
-  if (!HasDevice(device)) {
-    throw std::runtime_error(fmt::format("PLplot has no '{}' device{}", device,
-                                         IsPng(path) ? ": install plplot-driver-cairo" : ""));
+std::string Points(const std::vector<Point>& points) {
+  std::string out;
+  for (const auto& p : points) {
+    out += fmt::format("{}{:.1f},{:.1f}", out.empty() ? "" : " ", p.x, p.y);
   }
-  plsdev(device);
-  plsfnam(tmp.c_str());
-  plspage(0, 0, kWidth, kHeight, 0, 0);
-  plscolbg(kBackground.r, kBackground.g, kBackground.b);
-  plscol0(1, kInk.r, kInk.g, kInk.b);
-  for (std::size_t i = 0; i < kSeries.size(); ++i) {
-    plscol0(kFirstSeriesPen + static_cast<PLINT>(i), kSeries[i].r, kSeries[i].g, kSeries[i].b);
+  return out;
+}
+
+std::string XmlText(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
+    }
   }
-  plscol0(kGreyPen, 140, 140, 140);
+  return out;
+}
+
+// One element a line and the text as it is, so that the file stays small
+// and a server's name can be found in it with grep.
+std::string SvgText(const Scene& scene) {
+  std::string out = fmt::format(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"{0}\" height=\"{1}\" "
+      "viewBox=\"0 0 {0} {1}\" font-family=\"sans-serif\">\n"
+      "<rect width=\"{0}\" height=\"{1}\" fill=\"{2}\"/>\n",
+      scene.width, scene.height, Hex(scene.background));
+  const auto polygons = [&](const std::vector<Polygon>& list) {
+    for (const auto& p : list) {
+      out +=
+          fmt::format("<polygon points=\"{}\" fill=\"{}\"{}/>\n", Points(p.points), Hex(p.colour),
+                      p.opacity < 1 ? fmt::format(" fill-opacity=\"{:.2f}\"", p.opacity) : "");
+    }
+  };
+  polygons(scene.areas);
+  for (const auto& l : scene.lines) {
+    out +=
+        fmt::format("<polyline points=\"{}\" fill=\"none\" stroke=\"{}\" stroke-width=\"{}\"/>\n",
+                    Points(l.points), Hex(l.colour), l.width);
+  }
+  polygons(scene.shapes);
+  for (const auto& t : scene.labels) {
+    static constexpr std::array<const char*, 3> kAnchors = {"start", "middle", "end"};
+    out += fmt::format(
+        "<text x=\"{:.1f}\" y=\"{:.1f}\" font-size=\"{}\" fill=\"{}\" text-anchor=\"{}\" "
+        "dominant-baseline=\"central\"{}>{}</text>\n",
+        t.at.x, t.at.y, t.size, Hex(t.colour), kAnchors[static_cast<std::size_t>(t.anchor)],
+        t.vertical ? fmt::format(" transform=\"rotate(-90 {:.1f} {:.1f})\"", t.at.x, t.at.y) : "",
+        XmlText(t.text));
+  }
+  out += "</svg>\n";
+  return out;
+}
+
+void Pen(Rgb c, double opacity) {
+  plscol0a(2, c.r, c.g, c.b, opacity);
+  plcol0(2);
+}
+
+// The scene through PLplot's cairo device, in a window of the scene's
+// pixels with y growing downwards. PLplot closes `file`.
+void RenderPng(const Scene& scene, FILE* file) {
+  plsdev("pngcairo");
+  plsfile(file);
+  plspage(0, 0, scene.width, scene.height, 0, 0);
+  plscolbg(scene.background.r, scene.background.g, scene.background.b);
   plinit();
+  pladv(0);
+  plvpor(0, 1, 0, 1);
+  plwind(0, scene.width, scene.height, 0);
+  std::vector<PLFLT> xs, ys;
+  const auto load = [&](const std::vector<Point>& points) {
+    xs.clear();
+    ys.clear();
+    for (const auto& p : points) {
+      xs.push_back(p.x);
+      ys.push_back(p.y);
+    }
+    return static_cast<PLINT>(points.size());
+  };
+  const auto polygons = [&](const std::vector<Polygon>& list) {
+    for (const auto& p : list) {
+      Pen(p.colour, p.opacity);
+      const PLINT n = load(p.points);
+      plfill(n, xs.data(), ys.data());
+    }
+  };
+  polygons(scene.areas);
+  for (const auto& l : scene.lines) {
+    Pen(l.colour, 1);
+    plwidth(l.width);
+    const PLINT n = load(l.points);
+    plline(n, xs.data(), ys.data());
+  }
+  polygons(scene.shapes);
+  for (const auto& t : scene.labels) {
+    Pen(t.colour, 1);
+    plschr(t.size * kMillimetresPerPixel * 0.75, 1.0);
+    const double just = t.anchor == Label::Anchor::kStart    ? 0
+                        : t.anchor == Label::Anchor::kMiddle ? 0.5
+                                                             : 1;
+    plptex(t.at.x, t.at.y, t.vertical ? 0 : 1, t.vertical ? -1 : 0, just, t.text.c_str());
+  }
+  plend();
+}
+
+[[noreturn]] void CannotWrite(const std::filesystem::path& path, std::string_view why) {
+  throw std::runtime_error(fmt::format("cannot write the chart {}: {}", path.string(), why));
+}
+
+// A new file beside `path`, readable as a file created the usual way would
+// be. Its name holds no '%': PLplot would read one as a file family.
+struct Scratch {
+  std::string name;
+  int fd = -1;
+};
+
+Scratch MakeScratch(const std::filesystem::path& path) {
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  const std::string ext = Lower(path.extension().string());
+  Scratch s{(folder / ".quillmoor-watch-XXXXXX").string() + ext, -1};
+  s.fd = mkostemps(s.name.data(), static_cast<int>(ext.size()), O_CLOEXEC);
+  if (s.fd < 0) {
+    CannotWrite(
+        path, fmt::format("cannot create a file in {}: {}", folder.string(), std::strerror(errno)));
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(s.fd, 0666 & ~mask);
+  return s;
+}
+
+void WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno != EINTR) {
+      throw std::runtime_error(std::strerror(errno));
+    }
+    text.remove_prefix(n > 0 ? static_cast<std::size_t>(n) : 0);
+  }
+}
+
+// PLplot writes through stdio and never says that a write failed: the file
+// must end as every PNG file ends.
+void CheckPngEnd(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    throw std::runtime_error(std::strerror(errno));
+  }
+  std::string tail(kPngEnd.size(), '\0');
+  const auto at = static_cast<off_t>(st.st_size) - static_cast<off_t>(tail.size());
+  if (at < 0 || ::pread(fd, tail.data(), tail.size(), at) != static_cast<ssize_t>(tail.size()) ||
+      tail != kPngEnd) {
+    throw std::runtime_error("the file came out incomplete (a full disk or a size limit?)");
+  }
 }
 
 }  // namespace
@@ -100,170 +230,59 @@ void CheckChartPath(const std::filesystem::path& path) {
   }
 }
 
+void CheckChartFolder(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    CannotWrite(path, "it is a folder");
+  }
+  const Scratch s = MakeScratch(path);
+  ::close(s.fd);
+  ::unlink(s.name.c_str());
+}
+
 void DrawChart(const std::filesystem::path& path, const std::vector<Sample>& samples,
                const std::vector<LogMarks>& marks) {
   CheckChartPath(path);
-  // Servers in order of first appearance; each gets the next pen.
-  std::vector<std::string> servers;
-  double t0 = 0, t1 = 0, y0 = 0, y1 = 0;
-  bool any = false, have_time = false;
-  for (const auto& s : samples) {
-    if (std::find(servers.begin(), servers.end(), s.server) == servers.end()) {
-      servers.push_back(s.server);
-    }
-    const double t = EpochSeconds(s.time);
-    t0 = have_time ? std::min(t0, t) : t;
-    t1 = have_time ? std::max(t1, t) : t;
-    have_time = true;
-    if (s.objects) {
-      const auto y = static_cast<double>(*s.objects);
-      y0 = any ? std::min(y0, y) : y;
-      y1 = any ? std::max(y1, y) : y;
-      any = true;
-    }
+  const bool png = IsPng(path);
+  if (png && !HasDevice("pngcairo")) {
+    throw std::runtime_error("PLplot has no 'pngcairo' device: install plplot-driver-cairo");
   }
-  if (!any) {
-    throw std::runtime_error("no object count to draw");
-  }
-  // By name, so that a chart from the CSV file matches the live run's.
-  std::sort(servers.begin(), servers.end());
-  const auto pen = [&](const std::string& server) {
-    const auto it = std::find(servers.begin(), servers.end(), server);
-    if (it == servers.end()) {
-      return kGreyPen;
-    }
-    return kFirstSeriesPen +
-           static_cast<PLINT>(static_cast<std::size_t>(it - servers.begin()) % kSeries.size());
-  };
-  if (t1 - t0 < 1.0) {
-    t1 = t0 + 1.0;
-  }
-  const double pad = std::max((y1 - y0) * 0.08, std::max(1.0, std::abs(y1) * 0.01));
-  y0 -= pad;
-  y1 += pad;
-
-  // PLplot writes as it draws and ends the process on a file it cannot
-  // open: draw into a file beside the target, known to be writable, and
-  // move it into place only when the chart is complete.
-  const std::string tmp = path.string() + ".tmp";
-  if (!std::ofstream(tmp, std::ios::binary)) {
-    throw std::runtime_error(fmt::format("cannot write {}", tmp));
-  }
-  Begin(path, tmp);
-  pladv(0);
-  plvpor(0.08, 0.74, 0.12, 0.88);  // the legend goes on the right
-  plwind(t0, t1, y0, y1);
-  plcol0(1);
-  plschr(0, 0.9);
-  pltimefmt(TimeFormat(t1 - t0));
-  plbox("bcnstd", 0, 0, "bcnstv", 0, 0);
-  const std::string objects = fmt::format("Engine objects ({})", formats::kObjectCountKey);
-  pllab("Time (UTC)", objects.c_str(), "Quillmoor: object count over time");
-
-  // Collections from the statistics logs: dashed vertical lines.
-  pllsty(2);
-  bool any_log_mark = false;
-  for (const auto& m : marks) {
-    plcol0(m.server.empty() ? kGreyPen : pen(m.server));
-    for (const auto& c : m.collections) {
-      const double t = EpochSeconds(c.time);
-      if (t >= t0 && t <= t1) {
-        pljoin(t, y0, t, y1);
-        any_log_mark = true;
+  const Scene scene = LayoutChart(samples, marks);
+  Scratch s = MakeScratch(path);
+  try {
+    if (png) {
+      // PLplot closes the stream it is given; the file stays open here.
+      const int copy = ::dup(s.fd);
+      FILE* file = copy < 0 ? nullptr : ::fdopen(copy, "wb");
+      if (file == nullptr) {
+        const int error = errno;
+        if (copy >= 0) {
+          ::close(copy);
+        }
+        throw std::runtime_error(std::strerror(error));
       }
+      RenderPng(scene, file);
+      CheckPngEnd(s.fd);
+    } else {
+      WriteAll(s.fd, SvgText(scene));
     }
-  }
-  pllsty(1);
-  plwidth(2.0);
-
-  bool any_sent = false;
-  for (const auto& server : servers) {
-    plcol0(pen(server));
-    std::vector<PLFLT> xs, ys;
-    std::optional<PLFLT> last_y;
-    const auto flush = [&] {
-      if (xs.size() == 1) {
-        plstring(1, xs.data(), ys.data(), "#(210)");
-      } else if (xs.size() > 1) {
-        plline(static_cast<PLINT>(xs.size()), xs.data(), ys.data());
-      }
-      xs.clear();
-      ys.clear();
-    };
-    for (const auto& s : samples) {
-      if (s.server != server) {
-        continue;
-      }
-      if (s.status == Status::kOk) {
-        xs.push_back(EpochSeconds(s.time));
-        ys.push_back(static_cast<double>(*s.objects));
-        last_y = ys.back();
-      } else if (s.status == Status::kForcedGc) {
-        // A triangle on the server's line where the watcher forced a
-        // collection (on the top edge before its first count).
-        PLFLT x = EpochSeconds(s.time), y = last_y ? *last_y : y1 - pad * 0.3;
-        plstring(1, &x, &y, "#(852)");
-        any_sent = true;
-      } else {
-        flush();  // down or failing: a gap, never a fall to zero
-      }
+    if (::fsync(s.fd) != 0) {
+      throw std::runtime_error(std::strerror(errno));
     }
-    flush();
-  }
-  plwidth(1.0);
-
-  // Legend: one line per server, then the two kinds of marks when present.
-  std::vector<std::string> labels;
-  for (const auto& server : servers) {
-    const bool answered = std::any_of(samples.begin(), samples.end(), [&](const Sample& x) {
-      return x.server == server && x.status == Status::kOk;
-    });
-    labels.push_back(answered ? server : server + " (no answer)");
-  }
-  std::vector<PLINT> opts(servers.size(), PL_LEGEND_LINE), colors, styles(servers.size(), 1),
-      symbol_numbers, symbol_colors;
-  std::vector<PLFLT> widths(servers.size(), 2.0), scales;
-  std::vector<const char*> symbols;
-  for (const auto& s : servers) {
-    colors.push_back(pen(s));
-  }
-  if (any_log_mark) {
-    labels.push_back("GC forced (stats log)");
-    opts.push_back(PL_LEGEND_LINE);
-    colors.push_back(kGreyPen);
-    styles.push_back(2);
-    widths.push_back(1.0);
-  }
-  if (any_sent) {
-    labels.push_back("force-GC sent");
-    opts.push_back(PL_LEGEND_SYMBOL);
-    colors.push_back(1);
-    styles.push_back(1);
-    widths.push_back(1.0);
-  }
-  const std::size_t n = labels.size();
-  symbol_colors.assign(colors.begin(), colors.end());
-  scales.assign(n, 1.0);
-  symbol_numbers.assign(n, 1);
-  symbols.assign(n, "#(852)");
-  std::vector<const char*> texts;
-  for (const auto& l : labels) {
-    texts.push_back(l.c_str());
-  }
-  std::vector<PLINT> text_colors(n, 1);
-  PLFLT lw = 0, lh = 0;
-  pllegend(&lw, &lh, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-           PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.015, 0.0, 0.03, 0, 1, 1, 0, 0,
-           static_cast<PLINT>(n), opts.data(), 1.0, 0.8, 2.0, 0.0, text_colors.data(), texts.data(),
-           nullptr, nullptr, nullptr, nullptr, colors.data(), styles.data(), widths.data(),
-           symbol_colors.data(), scales.data(), symbol_numbers.data(), symbols.data());
-  plend();
-
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
-    throw std::runtime_error(fmt::format("cannot write {}", path.string()));
+    const int fd = s.fd;
+    s.fd = -1;
+    if (::close(fd) != 0) {
+      throw std::runtime_error(std::strerror(errno));
+    }
+    if (::rename(s.name.c_str(), path.c_str()) != 0) {
+      throw std::runtime_error(std::strerror(errno));
+    }
+  } catch (const std::runtime_error& e) {
+    if (s.fd >= 0) {
+      ::close(s.fd);
+    }
+    ::unlink(s.name.c_str());
+    CannotWrite(path, e.what());
   }
 }
 

@@ -2,6 +2,7 @@
 // live table, a CSV file and a chart.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -13,6 +14,10 @@
 #include "watch/watcher.h"
 
 int main(int argc, char** argv) {
+  // A reader that goes away, or a file that reaches its size limit, must
+  // cost a write (reported) rather than the process and its chart.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     const char* password = std::getenv(watch::kPasswordVariable);
     watch::WatchOptions options;

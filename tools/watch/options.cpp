@@ -1,36 +1,27 @@
 #include "watch/options.h"
 
 #include <cmath>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <stdexcept>
 
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include "cli_values/cli11.h"
 #include "formats/plugin_files.h"
 #include "formats/replies.h"
 #include "watch/chart.h"
+#include "watch/regular_file.h"
 
 namespace watch {
 
 namespace {
 
+using namespace std::chrono_literals;
+using cli_values::Unit;
+
 std::chrono::milliseconds Millis(double seconds) {
   return std::chrono::milliseconds(std::llround(seconds * 1000.0));
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  if (in) {
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  if (!in.is_open() || in.bad()) {
-    throw std::invalid_argument(fmt::format("cannot read {}", path));
-  }
-  return text;
 }
 
 // "[NAME=]PATH"; a prefix that could not be a server name is part of the path.
@@ -67,14 +58,20 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
   app.add_option("--servers", servers_file,
                  "File of servers, one a line: NAME HOST:PORT PASSWORD ('#' starts a comment)")
       ->type_name("FILE");
-  app.add_option("--interval", interval, "Seconds between polls of a server")
-      ->check(CLI::Range(0.05, 86400.0))
+  // Durations take a unit (10s, 5m, 1h); a bare number keeps the unit the
+  // option always had.
+  app.add_option("--interval", interval, "Time between polls of a server")
+      ->transform(cli_values::Duration(Unit::kSeconds, 50ms, 24h))
+      ->type_name("DURATION")
       ->capture_default_str();
-  app.add_option("--timeout", timeout, "Seconds a connection, login or command may take")
-      ->check(CLI::Range(0.05, 600.0))
+  app.add_option("--timeout", timeout,
+                 "Time a name lookup, a connection with its login, or a command may take")
+      ->transform(cli_values::Duration(Unit::kSeconds, 50ms, 600s))
+      ->type_name("DURATION")
       ->capture_default_str();
-  app.add_option("--duration", duration, "Stop after this many seconds (default: at Ctrl-C)")
-      ->check(CLI::Range(0.01, 1e9));
+  app.add_option("--duration", duration, "Stop after this long (default: at Ctrl-C)")
+      ->transform(cli_values::Duration(Unit::kSeconds, 10ms, 1e9s))
+      ->type_name("DURATION");
   app.add_option("--csv", csv,
                  "Append every observation to this CSV file (timestamp,server,objects,status)")
       ->type_name("FILE");
@@ -86,9 +83,9 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
                              formats::kStatsLogFile))
       ->type_name("[NAME=]PATH");
   app.add_option("--force-gc-every", force_every,
-                 "Send the force-GC command to every server this many minutes apart")
-      ->type_name("MINUTES")
-      ->check(CLI::Range(0.001, 1e6));
+                 "Send the force-GC command to every server this often")
+      ->transform(cli_values::Duration(Unit::kMinutes, 60ms, 1e6 * 60s))
+      ->type_name("DURATION");
   app.add_option("--force-gc-command", out.force_gc_command,
                  "Name of the force-GC command (the plugin's Rcon.CommandName)")
       ->capture_default_str();
@@ -130,8 +127,14 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
       }
       if (!servers_file.empty()) {
         std::vector<ServerSpec> more;
+        std::string text;
         try {
-          more = ParseServersFile(ReadFile(servers_file));
+          text = ReadRegularFile(servers_file);
+        } catch (const std::runtime_error& e) {
+          usage(e.what());
+        }
+        try {
+          more = ParseServersFile(text);
         } catch (const std::invalid_argument& e) {
           usage(fmt::format("{}: {}", servers_file, e.what()));
         }

@@ -10,8 +10,8 @@ namespace watch {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> kStatusNames = {"ok", "down", "error", "auth-failed",
-                                                          "forced-gc"};
+constexpr std::array<std::string_view, 6> kStatusNames = {"ok",          "down",      "error",
+                                                          "auth-failed", "forced-gc", "start"};
 
 // Days since 1970-01-01 of a proleptic Gregorian date; timegm() is not
 // portable and mktime() would apply the local zone.

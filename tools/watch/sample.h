@@ -19,9 +19,11 @@ enum class Status {
   kError,       // connected, but the reply was not a count (plugin not loaded)
   kAuthFailed,  // the password was refused: the server is no longer polled
   kForcedGc,    // the watcher sent the force-GC command (a marker, no count)
+  kStart,       // a run of the watcher began (no server): nothing was seen before it
 };
 
-// The CSV spelling: "ok", "down", "error", "auth-failed", "forced-gc".
+// The CSV spelling: "ok", "down", "error", "auth-failed", "forced-gc",
+// "start".
 std::string_view StatusName(Status status);
 // The inverse of StatusName; nullopt for any other text.
 std::optional<Status> ParseStatus(std::string_view text);

@@ -1,5 +1,9 @@
 #include "watch/sinks.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,21 +20,22 @@ namespace {
 
 class TableSink final : public Sink {
  public:
-  TableSink(const std::vector<ServerSpec>& servers, std::ostream& out, bool terminal)
-      : table_(Names(servers)), out_(out), terminal_(terminal) {}
+  TableSink(const std::vector<ServerSpec>& servers, std::ostream& out, bool terminal,
+            Reporter& reporter)
+      : table_(Names(servers)), out_(out), terminal_(terminal), reporter_(reporter) {}
 
   void Start() override {
     if (terminal_) {
-      Redraw();
+      Redraw(Now());
     }
   }
 
   void Add(const Sample& sample) override {
     const std::string line = table_.Add(sample);
     if (terminal_) {
-      Redraw();
-    } else {
-      out_ << line << '\n' << std::flush;
+      Redraw(sample.time);
+    } else if (!line.empty()) {
+      Write(line + '\n');
     }
   }
 
@@ -46,24 +51,69 @@ class TableSink final : public Sink {
     return names;
   }
 
-  void Redraw() {
+  static Time Now() {
+    return std::chrono::time_point_cast<std::chrono::milliseconds>(Clock::now());
+  }
+
+  // The terminal's width now: it may have been resized since the last line.
+  static std::size_t Width() {
+    winsize ws{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) {
+      return ws.ws_col;
+    }
+    return 80;
+  }
+
+  void Redraw(Time now) {
+    std::string text;
     if (drawn_ > 0) {
       // Up to the table's first line, then clear to the end of the screen.
-      out_ << "\x1b[" << drawn_ << "F\x1b[J";
+      text = fmt::format("\x1b[{}F\x1b[J", drawn_);
     }
-    out_ << table_.Render() << std::flush;
+    text += table_.Render(Width(), now);
     drawn_ = table_.line_count();
+    Write(text);
+  }
+
+  // A reader that went away (`... | head`) ends the table, not the run: the
+  // CSV file and the chart go on. Any other failure is the table's.
+  void Write(const std::string& text) {
+    if (closed_) {
+      return;
+    }
+    errno = 0;
+    out_ << text << std::flush;
+    if (!out_) {
+      if (errno == EPIPE) {
+        closed_ = true;
+        reporter_.Note("standard output was closed: the table is no longer shown");
+        return;
+      }
+      throw std::runtime_error("cannot write the table to standard output");
+    }
   }
 
   Table table_;
   std::ostream& out_;
   bool terminal_;
+  Reporter& reporter_;
   std::size_t drawn_ = 0;
+  bool closed_ = false;
 };
 
 class CsvSink final : public Sink {
  public:
   explicit CsvSink(const std::filesystem::path& path) : writer_(path) {}
+
+  // Tells a later reader that nothing was observed between the previous
+  // run's last row and this one.
+  void Start() override {
+    Add({std::chrono::time_point_cast<std::chrono::milliseconds>(Clock::now()),
+         "",
+         std::nullopt,
+         Status::kStart,
+         {}});
+  }
 
   // A failed write drops only this sink: the table and the chart still work,
   // and the exit code tells that the rows are incomplete.
@@ -90,7 +140,7 @@ bool AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, 
     if (!options.plot.empty()) {
       outputs.Attach(std::make_unique<ChartSink>(options.plot, options.stats_logs, outputs));
     }
-    outputs.Attach(std::make_unique<TableSink>(options.servers, out, terminal));
+    outputs.Attach(std::make_unique<TableSink>(options.servers, out, terminal, outputs));
   } catch (const std::exception& e) {
     outputs.Fail(e.what());
     return false;
@@ -116,18 +166,30 @@ void ChartSink::Finish() {
   reporter_.Note(fmt::format("chart written to {}", path_.string()));
 }
 
+ChartSink::ChartSink(std::filesystem::path path, std::vector<StatsLogSpec> logs, Reporter& reporter)
+    : path_(std::move(path)), logs_(std::move(logs)), reporter_(reporter) {
+  CheckChartFolder(path_);
+}
+
 int RunPlot(const WatchOptions& options, std::ostream& err) {
   Outputs outputs(err);
-  std::vector<Sample> samples;
+  CsvContents csv;
   try {
-    samples = ReadCsv(*options.plot_from_csv);
+    outputs.Attach(std::make_unique<ChartSink>(options.plot, options.stats_logs, outputs));
+    csv = ReadCsv(*options.plot_from_csv);
   } catch (const std::exception& e) {
     outputs.Fail(e.what());
     return kExitFailure;
   }
-  outputs.Attach(std::make_unique<ChartSink>(options.plot, options.stats_logs, outputs));
+  // Rows cut short (a full disk) or edited cost themselves, not the chart.
+  if (csv.skipped > 0) {
+    outputs.Note(fmt::format("{}: skipped {} {} that {} not a row ({})",
+                             options.plot_from_csv->string(), csv.skipped,
+                             csv.skipped == 1 ? "line" : "lines", csv.skipped == 1 ? "is" : "are",
+                             Printable(csv.first_skipped)));
+  }
   outputs.Start();
-  for (const auto& sample : samples) {
+  for (const auto& sample : csv.rows) {
     outputs.Add(sample);
   }
   outputs.Finish();

@@ -16,8 +16,8 @@ namespace watch {
 // Attaches to `outputs` every sink `options` asks for: the CSV file, the
 // chart, and the table on `out` (redrawn in place when `terminal`, one line
 // per observation otherwise). An output that cannot start (the CSV file
-// cannot be opened) is reported through outputs.Fail and the result is
-// false: the run must not begin.
+// cannot be opened, no chart could be written where --plot says) is reported
+// through outputs.Fail and the result is false: the run must not begin.
 bool AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs);
 
 // Keeps the observations and draws them when finished, with the forced
@@ -25,8 +25,9 @@ bool AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, 
 // chart. Reports through `reporter`, which must outlive the sink.
 class ChartSink final : public Sink {
  public:
-  ChartSink(std::filesystem::path path, std::vector<StatsLogSpec> logs, Reporter& reporter)
-      : path_(std::move(path)), logs_(std::move(logs)), reporter_(reporter) {}
+  // Throws std::runtime_error when no chart could be written at `path`, so
+  // that the run does not begin.
+  ChartSink(std::filesystem::path path, std::vector<StatsLogSpec> logs, Reporter& reporter);
 
   void Add(const Sample& sample) override { samples_.push_back(sample); }
   void Finish() override;
@@ -39,7 +40,8 @@ class ChartSink final : public Sink {
 };
 
 // Draws options.plot from options.plot_from_csv and the statistics logs;
-// problems go to `err`. Returns the process's exit code.
+// lines of the CSV file that are not rows are skipped and counted. Problems
+// go to `err`. Returns the process's exit code.
 int RunPlot(const WatchOptions& options, std::ostream& err);
 
 }  // namespace watch

@@ -1,13 +1,9 @@
 #include "watch/stats_log.h"
 
 #include <ctime>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
-
-#include <fmt/format.h>
 
 #include "formats/stats_line.h"
+#include "watch/regular_file.h"
 
 namespace watch {
 
@@ -51,15 +47,7 @@ std::vector<ForcedCollection> ParseForcedCollections(std::string_view text) {
 }
 
 std::vector<ForcedCollection> ReadForcedCollections(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  if (in) {
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  if (!in.is_open() || in.bad()) {
-    throw std::runtime_error(fmt::format("cannot read the statistics log {}", path.string()));
-  }
-  return ParseForcedCollections(text);
+  return ParseForcedCollections(ReadRegularFile(path));
 }
 
 }  // namespace watch

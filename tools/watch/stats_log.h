@@ -22,7 +22,8 @@ struct ForcedCollection {
 // read here in this machine's zone. LF or CR LF.
 std::vector<ForcedCollection> ParseForcedCollections(std::string_view text);
 
-// Reads the file; throws std::runtime_error naming it when it cannot be read.
+// Reads the file (a regular file only); throws std::runtime_error naming it
+// when it cannot be read.
 std::vector<ForcedCollection> ReadForcedCollections(const std::filesystem::path& path);
 
 }  // namespace watch

@@ -29,17 +29,25 @@ Time Now() {
 }
 
 struct Server {
-  Server(ServerSpec s, asio::io_context& io)
-      : target(std::move(s)), client(io.get_executor()), timer(io) {}
+  Server(ServerSpec s, asio::io_context& io, const LookupFunction& lookup_function)
+      : target(std::move(s)),
+        lookup(io.get_executor(), lookup_function),
+        client(io.get_executor()),
+        timer(io) {}
   ServerSpec target;
+  Lookup lookup;
   rcon_wire::Client client;
   asio::steady_timer timer;
 };
 
 class Watch {
  public:
-  Watch(const WatchOptions& options, Outputs& outputs)
-      : options_(options), outputs_(outputs), signals_(io_, SIGINT, SIGTERM), stop_timer_(io_) {}
+  Watch(const WatchOptions& options, Outputs& outputs, LookupFunction lookup)
+      : options_(options),
+        outputs_(outputs),
+        lookup_(std::move(lookup)),
+        signals_(io_, SIGINT, SIGTERM, SIGHUP),
+        stop_timer_(io_) {}
 
   int Run() {
     signals_.async_wait([this](std::error_code ec, int) {
@@ -56,7 +64,7 @@ class Watch {
       });
     }
     for (const auto& target : options_.servers) {
-      servers_.push_back(std::make_unique<Server>(target, io_));
+      servers_.push_back(std::make_unique<Server>(target, io_, lookup_));
     }
     outputs_.Start();
     polling_ = servers_.size();
@@ -78,8 +86,17 @@ class Watch {
     stop_timer_.cancel();
     for (auto& s : servers_) {
       s->timer.cancel();
+      s->lookup.Cancel();
       s->client.Close();
     }
+  }
+
+  asio::awaitable<void> Open(Server& s) {
+    auto endpoints = co_await s.lookup.Resolve(s.target.host, s.target.port, options_.timeout);
+    if (stopping_) {
+      throw std::runtime_error("stopped");
+    }
+    co_await s.client.Open(std::move(endpoints), s.target.password, options_.timeout);
   }
 
   // Sends `command` on the server's connection, opening it first if need be.
@@ -89,7 +106,7 @@ class Watch {
   asio::awaitable<std::string> Ask(Server& s, const std::string& command) {
     const bool reused = s.client.is_open();
     if (!reused) {
-      co_await s.client.Open(s.target.host, s.target.port, s.target.password, options_.timeout);
+      co_await Open(s);
     }
     try {
       co_return co_await s.client.Exec(command, options_.timeout);
@@ -98,7 +115,7 @@ class Watch {
         throw;
       }
     }
-    co_await s.client.Open(s.target.host, s.target.port, s.target.password, options_.timeout);
+    co_await Open(s);
     co_return co_await s.client.Exec(command, options_.timeout);
   }
 
@@ -164,6 +181,7 @@ class Watch {
 
   const WatchOptions& options_;
   Outputs& outputs_;
+  LookupFunction lookup_;
   asio::io_context io_;
   asio::signal_set signals_;
   asio::steady_timer stop_timer_;
@@ -174,8 +192,8 @@ class Watch {
 
 }  // namespace
 
-int RunWatch(const WatchOptions& options, Outputs& outputs) {
-  return Watch(options, outputs).Run();
+int RunWatch(const WatchOptions& options, Outputs& outputs, LookupFunction lookup) {
+  return Watch(options, outputs, std::move(lookup)).Run();
 }
 
 }  // namespace watch

@@ -1,6 +1,8 @@
 #include "formats/replies.h"
 
 #include <algorithm>
+#include <limits>
+
 #include <nlohmann/json.hpp>
 
 namespace formats {
@@ -60,11 +62,24 @@ std::optional<std::int64_t> ReadObjectCount(std::string_view body) {
   if (data == doc.end() || !data->is_object()) {
     return std::nullopt;
   }
+  // A count is a whole number from 0 up: a negative one, or one past what a
+  // 64-bit signed integer holds (2^64 - 1 would read as -1), is a damaged
+  // reply, not a count.
   const auto count = data->find(kObjectCountKey);
-  if (count == data->end() || !count->is_number_integer()) {
+  if (count == data->end()) {
     return std::nullopt;
   }
-  return count->get<std::int64_t>();
+  if (count->is_number_unsigned()) {
+    const auto n = count->get<std::uint64_t>();
+    if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return std::nullopt;
+    }
+    return static_cast<std::int64_t>(n);
+  }
+  if (count->is_number_integer() && count->get<std::int64_t>() >= 0) {
+    return count->get<std::int64_t>();
+  }
+  return std::nullopt;
 }
 
 }  // namespace formats

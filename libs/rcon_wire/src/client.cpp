@@ -43,8 +43,7 @@ struct Client::Reader {
   }
 };
 
-Client::Client(const asio::any_io_executor& executor)
-    : resolver_(executor), socket_(executor), deadline_(executor) {}
+Client::Client(const asio::any_io_executor& executor) : socket_(executor), deadline_(executor) {}
 
 Client::~Client() = default;
 
@@ -55,7 +54,6 @@ void Client::Arm(std::chrono::milliseconds timeout) {
   deadline_.async_wait([this](std::error_code ec) {
     if (!ec) {
       timed_out_ = true;
-      resolver_.cancel();
       std::error_code ignored;
       socket_.close(ignored);
     }
@@ -80,15 +78,13 @@ void Client::Rethrow(const std::exception& e, std::string_view step) {
   throw std::runtime_error(fmt::format("{}: {}", step, e.what()));
 }
 
-asio::awaitable<void> Client::Open(std::string host, std::uint16_t port, std::string password,
-                                   std::chrono::milliseconds timeout) {
+asio::awaitable<void> Client::Open(std::vector<asio::ip::tcp::endpoint> endpoints,
+                                   std::string password, std::chrono::milliseconds timeout) {
   Close();
   reader_ = std::make_unique<Reader>();
   Arm(timeout);
   std::string_view step = "connect";
   try {
-    const auto endpoints =
-        co_await resolver_.async_resolve(host, std::to_string(port), asio::use_awaitable);
     co_await asio::async_connect(socket_, endpoints, asio::use_awaitable);
     step = "login";
     const std::string auth = Encode(kAuthId, kAuth, password);
@@ -147,7 +143,6 @@ asio::awaitable<std::string> Client::Exec(std::string command, std::chrono::mill
 }
 
 void Client::Close() {
-  resolver_.cancel();
   std::error_code ignored;
   socket_.close(ignored);
 }

@@ -40,8 +40,9 @@ enum class ForceGcOutcome {
 };
 std::string ForceGcReply(ForceGcOutcome outcome);
 
-// The object count of a successful statistics reply; nullopt for anything
-// else (an error reply, another server's text, a damaged document).
+// The object count of a successful statistics reply, a whole number from 0
+// to 2^63 - 1; nullopt for anything else (an error reply, another server's
+// text, a damaged document, a count that is negative or does not fit).
 std::optional<std::int64_t> ReadObjectCount(std::string_view body);
 
 }  // namespace formats

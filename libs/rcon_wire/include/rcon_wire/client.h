@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
@@ -32,10 +33,12 @@ class Client {
   Client& operator=(const Client&) = delete;
   ~Client();
 
-  // Resolves `host`, connects and logs in, all within `timeout`. Throws
-  // AuthRejected for a refused password and std::runtime_error with the
-  // reason for anything else; the connection is then closed.
-  asio::awaitable<void> Open(std::string host, std::uint16_t port, std::string password,
+  // Connects to the first of `endpoints` that accepts and logs in, all
+  // within `timeout`. Names are looked up by the caller: a lookup cannot be
+  // cancelled (getaddrinfo), so it is kept out of a call that must end on
+  // time. Throws AuthRejected for a refused password and std::runtime_error
+  // with the reason for anything else; the connection is then closed.
+  asio::awaitable<void> Open(std::vector<asio::ip::tcp::endpoint> endpoints, std::string password,
                              std::chrono::milliseconds timeout);
 
   // Sends `command` and returns the body of its reply, within `timeout`: the
@@ -58,7 +61,6 @@ class Client {
   void Disarm();
   [[noreturn]] void Rethrow(const std::exception& e, std::string_view step);
 
-  asio::ip::tcp::resolver resolver_;  // name lookups run on a thread of Asio's: cancel them too
   asio::ip::tcp::socket socket_;
   asio::steady_timer deadline_;
   std::unique_ptr<Reader> reader_;
