@@ -18,16 +18,7 @@ API="$(dirname "$0")/prometheus_api.py"
 source "$(dirname "$0")/../support/e2e.sh" metrics
 PW="metrics-pw"
 
-# start NAME PORT [SEEN]: a dev server in $WORK/NAME; prints its pid once it
-# listens (SEEN times before: the output file is appended to across restarts).
-start() {
-  local name=$1 port=$2 pid
-  mkdir -p "$WORK/$name/ArkApi/Plugins/Quillmoor"
-  "$DEVSERVER" --server-dir "$WORK/$name" --plugin "$PLUGIN" --rcon-port "$port" \
-    --rcon-password "$PW" --time-scale 600 --structures 40 >>"$WORK/$name.out" 2>&1 &
-  pid=$!
-  wait_listening "$pid" "$WORK/$name.out" "$port" 200 "${3:-0}" && echo "$pid"
-}
+SERVER=("$DEVSERVER" --plugin "$PLUGIN" --time-scale 600 --structures 40)
 stats_log() {
   echo "$WORK/$1/ArkApi/Plugins/Quillmoor/Quillmoor_stats.log"
 }
@@ -37,9 +28,9 @@ auto_gcs() {
 
 A_PORT=$(free_port)
 B_PORT=$(free_port)
-A_PID=$(start alpha "$A_PORT") || fail "alpha did not start"
+A_PID=$(start_in alpha "$A_PORT") || fail "alpha did not start"
 track "$A_PID"
-B_PID=$(start beta "$B_PORT") || fail "beta did not start"
+B_PID=$(start_in beta "$B_PORT") || fail "beta did not start"
 track "$B_PID"
 
 # Lines written before the watcher starts must not count.
@@ -126,7 +117,7 @@ has 'quillmoor_uobjects{server="beta"}' || fail "beta's count went with alpha's"
 ! has 'ALERTS{alertname="QuillmoorServerDown",server="beta"}' || fail "a down alert for beta"
 
 # alpha back: found again by the watcher's back-off, counted again.
-A_PID=$(start alpha "$A_PORT" 1) || fail "alpha did not start again"
+A_PID=$(start_in alpha "$A_PORT" 1) || fail "alpha did not start again"
 track "$A_PID"
 wait_for 300 has 'quillmoor_up{server="alpha"} == 1 and on(server) quillmoor_uobjects{server="alpha"}' ||
   fail "alpha is not back in Prometheus"
