@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "formats/replies.h"
 #include "formats/stats_line.h"
 
 namespace watch {
@@ -93,7 +94,11 @@ void FleetMetrics::Observe(const Sample& sample) {
     return;
   }
   if (sample.status == Status::kForcedGc) {
-    MarkCollection(*s);
+    // Only a collection the plugin says it forced can have dropped objects.
+    static const std::string kForced = formats::ForceGcReply(formats::ForceGcOutcome::kForced);
+    if (sample.detail == kForced) {
+      MarkCollection(*s);
+    }
     return;
   }
   ++s->polls[static_cast<std::size_t>(sample.status)];

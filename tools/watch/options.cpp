@@ -57,7 +57,7 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
                   "each server as a live table, a CSV file, a chart and Prometheus metrics.\n",
                   formats::kStatsCommand) +
       "Exit codes: 0 stopped cleanly; 1 an output could not be written or a password was "
-      "refused; 2 bad command line, servers file or environment."};
+      "refused; 2 bad command line, servers file or environment, or the metrics port in use."};
   std::vector<std::string> server_args, stats_log_args;
   std::string servers_file, csv, plot;
   double interval = 10, timeout = 5, duration = 0, force_every = 0;
@@ -97,7 +97,7 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
   const auto* metrics_option =
       app.add_option("--metrics", metrics,
                      "Serve Prometheus metrics at http://[HOST:]PORT/metrics while polling; "
-                     "loopback unless HOST (an IP address) is given, any free port for 0")
+                     "loopback unless HOST (an IPv4 address) is given, any free port for 0")
           ->type_name("[HOST:]PORT");
   app.add_flag("--quiet", out.quiet,
                "No table on standard output (messages still go to standard error)");

@@ -92,9 +92,13 @@ std::vector<std::string> StatsLogFollower::ReadNew() {
     if (st.st_dev == dev_ && st.st_ino == ino_) {
       break;
     }
-    // The file held was rotated away and is read to its end: go on with the
-    // file now at the path, from its start. The writer ended the rotated
-    // file with a whole line, so an unfinished one there is damage.
+    // The file held was rotated away. The writer may have added lines to it
+    // since it was read, before the rename: read them, then go on with the
+    // file now at the path, from its start. A rotated file ends with a whole
+    // line, so an unfinished one there is damage.
+    if (!ReadOpen(lines, budget)) {
+      break;
+    }
     Close();
   }
   return lines;
