@@ -24,11 +24,15 @@ target_include_directories(quillmoor_logging SYSTEM INTERFACE ${_spdlog_inc})
 target_compile_definitions(quillmoor_logging INTERFACE SPDLOG_HEADER_ONLY SPDLOG_FMT_EXTERNAL)
 target_link_libraries(quillmoor_logging INTERFACE fmt::fmt-header-only Threads::Threads)
 
-# The watcher draws its charts with PLplot, which Debian packages for Linux
-# only: a Windows build goes without the watcher.
+# The watcher draws its charts with PLplot and serves Prometheus metrics with
+# prometheus-cpp (its core and pull parts), which Debian packages for Linux
+# only: a Windows build goes without the watcher. Both are required rather
+# than left out when missing, so that no Linux build ships a watcher without
+# an output its documentation promises; scripts/bootstrap installs them.
 if(QUILLMOOR_BUILD_TOOLS AND NOT WIN32)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(PLPLOT REQUIRED IMPORTED_TARGET plplot)
+  find_package(prometheus-cpp CONFIG REQUIRED)
 endif()
 
 if(QUILLMOOR_BUILD_TESTS)

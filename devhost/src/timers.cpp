@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "devhost/log.h"
-#include "devhost/log_text.h"
+#include "formats/log_text.h"
 #include "devhost/plugin_guard.h"
 #include "devhost/utf8.h"
 
@@ -50,7 +50,7 @@ void TimerService::RunDue(double now) {
         log_.Host().warn(
             "Timer {} fell {} firing(s) behind game time in one frame; they are skipped: a timer "
             "fires at most once a frame (later skips are counted, not logged)",
-            LogSafe(Utf8Encode(e.info.id), 64), behind);
+            formats::LogSafe(Utf8Encode(e.info.id), 64), behind);
       }
       e.info.skipped += behind;
     }

@@ -50,7 +50,9 @@ void Init(const Config& config) {
         std::int64_t{config.AutoGC.IntervalMinutes} * 60, 1, std::numeric_limits<int>::max());
     const bool verbose = config.VerboseLogging;
     API::Timer::Get().RecurringExecuteInternal(
-        [verbose] { Guarded("Auto-GC timer", [&] { ForceGC("auto-timer", verbose); }); },
+        [verbose] {
+          Guarded("Auto-GC timer", [&] { ForceGC(formats::kAutoTimerTrigger, verbose); });
+        },
         static_cast<int>(seconds), -1, false, FString(L"Quillmoor_AutoGC"),
         FString(Host::ModulePath().c_str()));
     Log().info("[Quillmoor] Auto-GC timer started. Interval: {}min", config.AutoGC.IntervalMinutes);

@@ -6,6 +6,7 @@
 
 #include "common/guard.h"
 #include "formats/replies.h"
+#include "formats/stats_line.h"
 #include "host/framework.h"
 #include "host/symbols.h"
 
@@ -64,8 +65,9 @@ void HandleForceGC(const ForceCollection& force, RCONClientConnection* connectio
   // a requested collection is reported as a success.
   std::string reply = formats::ForceGcReply(formats::ForceGcOutcome::kFailed);
   Guarded("Rcon::HandleForceGC", [&] {
-    reply = formats::ForceGcReply(force("rcon", true) ? formats::ForceGcOutcome::kForced
-                                                      : formats::ForceGcOutcome::kNoEngine);
+    reply = formats::ForceGcReply(force(formats::kRconTrigger, true)
+                                      ? formats::ForceGcOutcome::kForced
+                                      : formats::ForceGcOutcome::kNoEngine);
   });
   Guarded("Rcon::HandleForceGC reply", [&] { SendReply(connection, packet, reply); });
 }

@@ -51,7 +51,17 @@ TEST_F(RoundTripTest, TheWatcherFindsEveryForcedCollectionTheStatisticsLogHolds)
 
   const auto path = PluginDir() / formats::kStatsLogFile;
   // The structure pass wrote its line in between, and is passed over.
-  ASSERT_EQ(formats::SplitStatsLines(quillmoor_test::ReadFile(path)).size(), 3u);
+  const std::string text = quillmoor_test::ReadFile(path);
+  ASSERT_EQ(formats::SplitStatsLines(text).size(), 3u);
+  // The metrics read its counts back.
+  const auto pass_line = formats::ParseStatsLine(formats::SplitStatsLines(text)[1]);
+  ASSERT_TRUE(pass_line);
+  const auto pass = formats::ReadStructurePass(pass_line->message);
+  ASSERT_TRUE(pass);
+  EXPECT_EQ(pass->applied, 3);
+  EXPECT_EQ(pass->total, 3);
+  EXPECT_DOUBLE_EQ(pass->net_freq, 0.2);
+  EXPECT_DOUBLE_EQ(pass->min_net_freq, 0.1);
   const auto found = watch::ReadForcedCollections(path);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0].trigger, "auto-timer");

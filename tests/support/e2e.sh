@@ -127,6 +127,20 @@ start_server() {
   fail "no free port after 5 attempts"
 }
 
+# start_in NAME PORT [SEEN]: for scripts that run several servers at once:
+# starts "${SERVER[@]}" in the server directory $WORK/NAME (its plugin folder
+# created) on PORT with password $PW, appending its output to $WORK/NAME.out,
+# and prints its pid once it listens (SEEN times before: a restarted server
+# appends to the same file). Run it as PID=$(start_in ...) and track the pid.
+start_in() {
+  local name=$1 port=$2 pid
+  mkdir -p "$WORK/$name/ArkApi/Plugins/Quillmoor"
+  "${SERVER[@]}" --server-dir "$WORK/$name" --rcon-port "$port" --rcon-password "$PW" \
+    >>"$WORK/$name.out" 2>&1 &
+  pid=$!
+  wait_listening "$pid" "$WORK/$name.out" "$port" "$START_TENTHS" "${3:-0}" && echo "$pid"
+}
+
 # rc COMMAND [ARGS...]: runs one command over RCON and prints the reply.
 rc() {
   timeout 30 rconclt -t 20 "$PW@127.0.0.1:$PORT" "$@"

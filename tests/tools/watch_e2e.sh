@@ -12,22 +12,13 @@ PLUGIN=$3
 source "$(dirname "$0")/../support/e2e.sh" watch
 PW="watch-pw"
 
-# start NAME PORT [SEEN]: a dev server in $WORK/NAME; prints its pid once it
-# listens (SEEN times before: the output file is appended to across restarts).
-start() {
-  local name=$1 port=$2 pid
-  mkdir -p "$WORK/$name/ArkApi/Plugins/Quillmoor"
-  "$DEVSERVER" --server-dir "$WORK/$name" --plugin "$PLUGIN" --rcon-port "$port" \
-    --rcon-password "$PW" --time-scale 600 >>"$WORK/$name.out" 2>&1 &
-  pid=$!
-  wait_listening "$pid" "$WORK/$name.out" "$port" 100 "${3:-0}" && echo "$pid"
-}
+SERVER=("$DEVSERVER" --plugin "$PLUGIN" --time-scale 600)
 
 A_PORT=$(free_port)
 B_PORT=$(free_port)
-A_PID=$(start alpha "$A_PORT") || fail "alpha did not start"
+A_PID=$(start_in alpha "$A_PORT") || fail "alpha did not start"
 track "$A_PID"
-B_PID=$(start beta "$B_PORT") || fail "beta did not start"
+B_PID=$(start_in beta "$B_PORT") || fail "beta did not start"
 track "$B_PID"
 
 cat >"$WORK/servers" <<SERVERS
@@ -48,7 +39,7 @@ track "$W_PID"
 sleep 2
 stop_process "$A_PID" TERM
 sleep 1
-A_PID=$(start alpha "$A_PORT" 1) || fail "alpha did not start again"
+A_PID=$(start_in alpha "$A_PORT" 1) || fail "alpha did not start again"
 track "$A_PID"
 alpha_back() {
   awk -F, '$2 == "alpha" && $4 == "down" { down = 1 } $2 == "alpha" && $4 == "ok" && down { back = 1 }

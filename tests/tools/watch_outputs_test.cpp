@@ -230,7 +230,7 @@ TEST(WatchRepliesTest, OnlyACountThatFitsIsOkAndServerTextReachesTheTerminalEsca
   options.force_gc_every = 50ms;
   std::ostringstream out, err;
   Outputs outputs(err);
-  ASSERT_TRUE(AttachSinks(options, out, /*terminal=*/false, outputs));
+  ASSERT_EQ(AttachSinks(options, out, /*terminal=*/false, outputs), kExitOk);
   EXPECT_EQ(RunWatch(options, outputs), kExitOk);
 
   const std::string text = out.str();

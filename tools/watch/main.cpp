@@ -31,8 +31,10 @@ int main(int argc, char** argv) {
       return watch::RunPlot(options, std::cerr);
     }
     watch::Outputs outputs(std::cerr);
-    if (!watch::AttachSinks(options, std::cout, isatty(fileno(stdout)) != 0, outputs)) {
-      return watch::kExitFailure;
+    if (const int code =
+            watch::AttachSinks(options, std::cout, isatty(fileno(stdout)) != 0, outputs);
+        code != watch::kExitOk) {
+      return code;
     }
     return watch::RunWatch(options, outputs);
   } catch (const std::exception& e) {

@@ -11,6 +11,7 @@
 #include "formats/plugin_files.h"
 #include "formats/replies.h"
 #include "watch/chart.h"
+#include "watch/metrics_sink.h"
 #include "watch/regular_file.h"
 
 namespace watch {
@@ -44,10 +45,10 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
                       WatchOptions& out, int& exit_code) {
   CLI::App app{
       fmt::format("quillmoor-watch: polls {} over RCON and shows the engine's object count of "
-                  "each server as a live table, a CSV file and a chart.\n",
+                  "each server as a live table, a CSV file, a chart and Prometheus metrics.\n",
                   formats::kStatsCommand) +
       "Exit codes: 0 stopped cleanly; 1 an output could not be written or a password was "
-      "refused; 2 bad command line, servers file or environment."};
+      "refused; 2 bad command line, servers file or environment, or the metrics port in use."};
   std::vector<std::string> server_args, stats_log_args;
   std::string servers_file, csv, plot;
   double interval = 10, timeout = 5, duration = 0, force_every = 0;
@@ -89,6 +90,14 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
   app.add_option("--force-gc-command", out.force_gc_command,
                  "Name of the force-GC command (the plugin's Rcon.CommandName)")
       ->capture_default_str();
+  std::string metrics;
+  const auto* metrics_option =
+      app.add_option("--metrics", metrics,
+                     "Serve Prometheus metrics at http://[HOST:]PORT/metrics while polling; "
+                     "loopback unless HOST (an IPv4 address) is given, any free port for 0")
+          ->type_name("[HOST:]PORT");
+  app.add_flag("--quiet", out.quiet,
+               "No table on standard output (messages still go to standard error)");
 
   auto* plot_cmd = app.add_subcommand("plot", "Draw the chart from a CSV file the watcher wrote");
   std::string plot_csv, plot_out;
@@ -165,6 +174,18 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
       out.plot = plot;
       for (const auto& s : stats_log_args) {
         out.stats_logs.push_back(ParseStatsLog(s));
+      }
+      if (metrics_option->count() > 0) {
+        try {
+          out.metrics = ParseListenAddress(metrics);
+        } catch (const std::invalid_argument& e) {
+          usage(fmt::format("--metrics {}", e.what()));
+        }
+        try {
+          FollowedLogs(out.servers, out.stats_logs);
+        } catch (const std::invalid_argument& e) {
+          usage(e.what());
+        }
       }
     }
     if (!out.plot.empty()) {

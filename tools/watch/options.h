@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/replies.h"
+#include "watch/listen_address.h"
 #include "watch/server_list.h"
 
 namespace watch {
@@ -36,6 +37,8 @@ struct WatchOptions {
   std::filesystem::path csv;  // empty: no CSV file
   std::optional<std::chrono::milliseconds> force_gc_every;
   std::string force_gc_command = formats::kForceGcCommand;
+  std::optional<ListenAddress> metrics;  // none: no Prometheus exporter
+  bool quiet = false;                    // no table on standard output
   // Both modes.
   std::filesystem::path plot;  // empty: no chart
   std::vector<StatsLogSpec> stats_logs;

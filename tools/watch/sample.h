@@ -34,6 +34,9 @@ struct Sample {
   std::optional<std::int64_t> objects;  // set exactly when status is kOk
   Status status = Status::kOk;
   std::string detail;  // why, for every status but kOk; not part of the CSV
+  // How long the statistics command took from request to reply, when a reply
+  // came (kOk, kError); not part of the CSV.
+  std::optional<std::chrono::microseconds> round_trip = std::nullopt;
 };
 
 // UTC in ISO 8601 with milliseconds, e.g. "2026-12-07T17:04:34.250Z".

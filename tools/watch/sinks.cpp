@@ -12,6 +12,7 @@
 
 #include "watch/chart.h"
 #include "watch/csv.h"
+#include "watch/metrics_sink.h"
 #include "watch/table.h"
 
 namespace watch {
@@ -131,21 +132,35 @@ class CsvSink final : public Sink {
 
 }  // namespace
 
-bool AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs) {
+int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs) {
   // Sinks get each observation in this order; none writes before Start.
   try {
+    // Listening first: a port in use stops the run before a file is touched.
+    // Attached last: a scrape never shows a count that the CSV file has not.
+    std::unique_ptr<Sink> metrics;
+    if (options.metrics) {
+      metrics = std::make_unique<MetricsSink>(options, outputs);
+    }
     if (!options.csv.empty()) {
       outputs.Attach(std::make_unique<CsvSink>(options.csv));
     }
     if (!options.plot.empty()) {
       outputs.Attach(std::make_unique<ChartSink>(options.plot, options.stats_logs, outputs));
     }
-    outputs.Attach(std::make_unique<TableSink>(options.servers, out, terminal, outputs));
+    if (!options.quiet) {
+      outputs.Attach(std::make_unique<TableSink>(options.servers, out, terminal, outputs));
+    }
+    if (metrics) {
+      outputs.Attach(std::move(metrics));
+    }
+  } catch (const ListenError& e) {
+    outputs.Fail(e.what());
+    return kExitUsage;
   } catch (const std::exception& e) {
     outputs.Fail(e.what());
-    return false;
+    return kExitFailure;
   }
-  return true;
+  return kExitOk;
 }
 
 void ChartSink::Finish() {

@@ -14,11 +14,13 @@
 namespace watch {
 
 // Attaches to `outputs` every sink `options` asks for: the CSV file, the
-// chart, and the table on `out` (redrawn in place when `terminal`, one line
-// per observation otherwise). An output that cannot start (the CSV file
-// cannot be opened, no chart could be written where --plot says) is reported
-// through outputs.Fail and the result is false: the run must not begin.
-bool AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs);
+// chart, the table on `out` (redrawn in place when `terminal`, one line per
+// observation otherwise) and the Prometheus exporter. An output that cannot
+// start is reported through outputs.Fail and the result is the exit code
+// (kExitUsage when the exporter cannot listen, kExitFailure when the CSV
+// file cannot be opened or no chart could be written where --plot says): the
+// run must not begin. kExitOk otherwise.
+int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs);
 
 // Keeps the observations and draws them when finished, with the forced
 // collections of `logs`. A log that cannot be read costs its marks, not the

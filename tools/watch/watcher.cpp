@@ -103,20 +103,31 @@ class Watch {
   // A connection kept since the previous poll may have been closed by the
   // server meanwhile (its idle timeout, a restart): that earns one fresh
   // attempt, unless the command may already have arrived (a timeout).
-  asio::awaitable<std::string> Ask(Server& s, const std::string& command) {
+  // `round_trip` gets the time from the command's request to its reply,
+  // without connecting and logging in.
+  asio::awaitable<std::string> Ask(Server& s, const std::string& command,
+                                   std::chrono::microseconds& round_trip) {
     const bool reused = s.client.is_open();
     if (!reused) {
       co_await Open(s);
     }
     try {
-      co_return co_await s.client.Exec(command, options_.timeout);
+      co_return co_await Exec(s, command, round_trip);
     } catch (const std::runtime_error&) {
       if (!reused || stopping_ || s.client.timed_out()) {
         throw;
       }
     }
     co_await Open(s);
-    co_return co_await s.client.Exec(command, options_.timeout);
+    co_return co_await Exec(s, command, round_trip);
+  }
+
+  asio::awaitable<std::string> Exec(Server& s, const std::string& command,
+                                    std::chrono::microseconds& round_trip) {
+    const auto sent = Steady::now();
+    std::string reply = co_await s.client.Exec(command, options_.timeout);
+    round_trip = std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - sent);
+    co_return reply;
   }
 
   // One server's loop: at most one request in flight, polls on a fixed
@@ -136,15 +147,17 @@ class Watch {
           while (*next_force <= Steady::now()) {
             *next_force += *options_.force_gc_every;
           }
-          const std::string reply = co_await Ask(s, options_.force_gc_command);
+          std::chrono::microseconds forced_in{};
+          const std::string reply = co_await Ask(s, options_.force_gc_command, forced_in);
           outputs_.Add({Now(), s.target.name, std::nullopt, Status::kForcedGc, reply});
         }
-        const std::string body = co_await Ask(s, formats::kStatsCommand);
+        std::chrono::microseconds round_trip{};
+        const std::string body = co_await Ask(s, formats::kStatsCommand, round_trip);
         answered = true;
         try {
-          outputs_.Add({Now(), s.target.name, ParseObjectCount(body), Status::kOk, {}});
+          outputs_.Add({Now(), s.target.name, ParseObjectCount(body), Status::kOk, {}, round_trip});
         } catch (const std::runtime_error& e) {
-          outputs_.Add({Now(), s.target.name, std::nullopt, Status::kError, e.what()});
+          outputs_.Add({Now(), s.target.name, std::nullopt, Status::kError, e.what(), round_trip});
         }
       } catch (const rcon_wire::AuthRejected& e) {
         outputs_.Add({Now(), s.target.name, std::nullopt, Status::kAuthFailed, e.what()});

@@ -1,11 +1,31 @@
 #include "formats/stats_line.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace formats {
 namespace {
 
 constexpr std::string_view kForcedCollection = "GC forced. Trigger: ";
+// Written by printf rules and read back by ReadStructurePass, which knows the
+// conversions %d and %.2f.
+constexpr char kStructurePass[] =
+    "StructureNetFreq: Applied to %d/%d structures. NetFreq: %.2f, MinNetFreq: %.2f";
+
+// The conversions are two counts, then two frequencies: what the writer's
+// arguments and the reader's fields are.
+constexpr bool TwoCountsTwoFrequencies(std::string_view format) {
+  int seen = 0;
+  for (std::size_t i = format.find('%'); i != std::string_view::npos; i = format.find('%', i + 1)) {
+    if (format.substr(i, seen < 2 ? 2 : 4) != (seen < 2 ? "%d" : "%.2f")) {
+      return false;
+    }
+    ++seen;
+  }
+  return seen == 4;
+}
+static_assert(TwoCountsTwoFrequencies(kStructurePass), "ReadStructurePass cannot read the format");
 
 // The number of digits a flag of kStatsLinePattern prints, 0 for %v and -1
 // for a flag that ParseStatsLine cannot read.
@@ -81,11 +101,47 @@ std::string StructurePassMessage(std::int32_t applied, std::int32_t total, float
   // The longest message (two 11-character counts, two frequencies of up to
   // 43 characters: the largest float with two decimals) is under 200 bytes.
   char message[256];
-  std::snprintf(message, sizeof message,
-                "StructureNetFreq: Applied to %d/%d structures. NetFreq: %.2f, MinNetFreq: %.2f",
-                static_cast<int>(applied), static_cast<int>(total), static_cast<double>(net_freq),
+  std::snprintf(message, sizeof message, kStructurePass, static_cast<int>(applied),
+                static_cast<int>(total), static_cast<double>(net_freq),
                 static_cast<double>(min_net_freq));
   return message;
+}
+
+std::optional<StructurePass> ReadStructurePass(std::string_view message) {
+  StructurePass pass;
+  std::int32_t* counts[] = {&pass.applied, &pass.total};
+  double* freqs[] = {&pass.net_freq, &pass.min_net_freq};
+  std::size_t next_count = 0, next_freq = 0;
+  const char* at = message.data();
+  const char* const end = message.data() + message.size();
+  const std::string_view format = kStructurePass;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      if (at == end || *at != format[i]) {
+        return std::nullopt;
+      }
+      ++at;
+    } else if (format.substr(i, 2) == "%d") {
+      const auto [past, ec] = std::from_chars(at, end, *counts[next_count++]);
+      if (ec != std::errc()) {
+        return std::nullopt;
+      }
+      at = past;
+      i += 1;
+    } else {  // %.2f: printf writes "inf" and "nan" too, which no plugin setting can be
+      double& freq = *freqs[next_freq++];
+      const auto [past, ec] = std::from_chars(at, end, freq, std::chars_format::fixed);
+      if (ec != std::errc() || !std::isfinite(freq)) {
+        return std::nullopt;
+      }
+      at = past;
+      i += 3;
+    }
+  }
+  if (at != end) {
+    return std::nullopt;
+  }
+  return pass;
 }
 
 std::vector<std::string_view> SplitStatsLines(std::string_view text) {

@@ -19,8 +19,12 @@ namespace formats {
 inline constexpr std::string_view kStatsLinePattern = "[%Y-%m-%d %H:%M:%S] %v";
 inline constexpr std::string_view kStatsLineEnd = "\r\n";
 
-// The message written for each forced collection, `trigger` naming its cause
-// ("auto-timer", "rcon").
+// The causes of a forced collection that the plugin writes: its Auto-GC
+// timer and the force-GC command.
+inline constexpr char kAutoTimerTrigger[] = "auto-timer";
+inline constexpr char kRconTrigger[] = "rcon";
+
+// The message written for each forced collection, `trigger` naming its cause.
 std::string ForcedCollectionMessage(std::string_view trigger);
 // The trigger of a forced-collection message; nullopt for any other message
 // and for one without a trigger.
@@ -30,6 +34,16 @@ std::optional<std::string_view> ForcedCollectionTrigger(std::string_view message
 // and the two frequencies with two decimals.
 std::string StructurePassMessage(std::int32_t applied, std::int32_t total, float net_freq,
                                  float min_net_freq);
+
+struct StructurePass {
+  std::int32_t applied = 0;
+  std::int32_t total = 0;
+  double net_freq = 0;
+  double min_net_freq = 0;
+};
+// The counts and frequencies of a structure-pass message; nullopt for any
+// other message and for one whose numbers do not read back.
+std::optional<StructurePass> ReadStructurePass(std::string_view message);
 
 // The time stamp as written: the server's local time, fields as printed.
 struct StatsStamp {
