@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "devhost/log.h"
-#include "formats/log_text.h"
 #include "devhost/plugin_guard.h"
 #include "devhost/utf8.h"
+#include "formats/log_text.h"
 
 namespace devhost {
 
