@@ -188,6 +188,8 @@ TEST(ConfigCheckTest, BrokenFiles) {
     std::vector<std::pair<Severity, std::string>> got;
     for (const auto& f : r.findings) {
       got.emplace_back(f.severity, f.key_path);
+      // An operator told of a problem is told what to write instead.
+      EXPECT_TRUE(f.severity == Severity::kNote || !f.fix.empty()) << f.message;
     }
     EXPECT_EQ(Sorted(got), Sorted(c.findings));
     EXPECT_EQ(r.ExitCode(), c.exit_code);

@@ -429,11 +429,31 @@ void Repeated(const Source& src, CheckResult& r) {
 // The plugin's own rule (config/command_name.h): a name it refuses is an
 // error, since the command the operator asked for will not exist.
 void CommandName(const std::string& name, CheckResult& r) {
-  if (const auto problem = Quillmoor::CheckCommandName(name)) {
-    Add(r, Severity::kError, Quillmoor::kCommandNameSetting.KeyPath(),
-        fmt::format("{}: the plugin registers the force-GC command as '{}' instead",
-                    problem->Text(), Quillmoor::kCommandNameSetting.default_value));
+  using Kind = Quillmoor::CommandNameProblem::Kind;
+  const auto problem = Quillmoor::CheckCommandName(name);
+  if (!problem) {
+    return;
   }
+  const std::string_view fallback = Quillmoor::kCommandNameSetting.default_value;
+  std::string fix;
+  switch (problem->kind) {
+    case Kind::kEmpty:
+    case Kind::kStatsCommand:
+    case Kind::kFrameworkCommand:
+      fix = fmt::format("write another name, or {}", fallback);
+      break;
+    case Kind::kControlCharacter:
+    case Kind::kWhitespace:
+      fix = "write one word of letters, digits, '.' or '_'";
+      break;
+    case Kind::kTooLong:
+      fix = fmt::format("write a name of at most {} bytes", Quillmoor::kMaxCommandNameBytes);
+      break;
+  }
+  Add(r, Severity::kError, Quillmoor::kCommandNameSetting.KeyPath(),
+      fmt::format("{}: the plugin registers the force-GC command as '{}' instead", problem->Text(),
+                  fallback),
+      std::move(fix));
 }
 
 // The text is not JSON: the first mistake, in the operator's words where the
