@@ -73,6 +73,15 @@ void RefreshGuide(const std::string& path, const std::string& text) {
   if (ec) {
     return;
   }
+  // Made read-only (write permission for nobody; on Windows the read-only
+  // attribute): the operator's, even to a server that runs as root or as an
+  // administrator, whom the system would let write it anyway.
+  constexpr fs::perms kWrite =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  const fs::file_status status = fs::status(path, ec);
+  if (!ec && (status.permissions() & kWrite) == fs::perms::none) {
+    return;
+  }
   {
     // Opened for writing as a test of that permission; nothing is truncated.
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);

@@ -21,7 +21,9 @@ void WriteDefaultConfig(const std::string& path, const nlohmann::json& document,
 
 // Writes the guide to `folder` + "/PluginConfig.guide.json" (no trailing
 // separator on `folder`), with these differences: a guide that the server
-// may not write (read-only, or locked by another program) is left as it is;
+// may not write, or that is read-only even to a privileged server (no write
+// permission for anyone, the Windows read-only attribute), or locked by
+// another program, is left as it is;
 // one that already holds the text is not touched; and one in a folder where
 // no file can be created is rewritten in place, its new blocks taken before
 // any old byte is overwritten, so that a full disk leaves the old guide

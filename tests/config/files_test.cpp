@@ -208,6 +208,17 @@ INSTANTIATE_TEST_SUITE_P(
         GuideCase{"MissingInAReadOnlyFolder", "", kWritable, false, false}),
     RowName<GuideCase>);
 
+// Root, or an administrator on Windows, may write anything; the operator who
+// made the guide read-only still wins.
+TEST_F(ConfigFilesTest, AReadOnlyGuideStaysForAServerThatMayWriteAnything) {
+  WriteFile(ConfigPath(), Golden("PluginConfig.json"));
+  WriteFile(GuidePath(), "the operator's own notes");
+  fs::permissions(GuidePath(), kReadOnly);
+  EXPECT_EQ(Load(), Config{});
+  EXPECT_EQ(ReadFile(GuidePath()), "the operator's own notes");
+  EXPECT_TRUE(Messages().empty());
+}
+
 // --- backups of outdated files -------------------------------------------------
 
 struct Backups {
