@@ -62,10 +62,10 @@ void RewriteInPlace(const std::string& path, std::uintmax_t old_size, const std:
   }
 }
 
-// Brings the regular file at `path` to `bytes`, unless the server may not
+// Brings the regular file at `path` to `text`, unless the server may not
 // write it: a read-only guide (no write permission for the server's user,
-// the read-only attribute on Windows) or one another program holds locked
-// is the operator's, and stays as it is.
+// or for anyone; the read-only attribute on Windows) or one another program
+// holds locked is the operator's, and stays as it is.
 void RefreshGuide(const std::string& path, const std::string& text) {
   const std::string bytes = FileBytes(text);
   std::error_code ec;
