@@ -48,13 +48,12 @@ void RegisterCommands(const std::string& command_name, ForceCollection force,
 
 void UnregisterCommands(Registered& registered) {
   auto& commands = AsaApi::GetCommands();
-  Registered removed;
+  // Each line right after its removal: a framework that throws half-way
+  // leaves a log that still names every command that is gone.
   while (!registered.empty()) {
     commands.UnregisterRconCommand(CommandName(registered.front()));
-    removed.push_back(std::move(registered.front()));
+    const std::string name = std::move(registered.front());
     registered.erase(registered.begin());
-  }
-  for (const std::string& name : removed) {
     Log().info("[Quillmoor] RCON command '{}' unregistered.", name);
   }
 }

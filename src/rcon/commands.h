@@ -30,9 +30,9 @@ using Registered = std::vector<std::string>;
 // holds what was registered.
 void RegisterCommands(const std::string& command_name, ForceCollection force,
                       Registered& registered);
-// Unregisters the names in `registered`, taking each out of it once it is
-// gone, then logs one line per name removed; nothing at all when it is
-// empty. Throws what the framework throws.
+// Unregisters the names in `registered`, taking each out of it and logging
+// one line once it is gone; nothing at all when it is empty. Throws what the
+// framework throws.
 void UnregisterCommands(Registered& registered);
 
 // Never throw.

@@ -230,6 +230,19 @@ TEST_F(LifecycleTest, UnloadStopsAtAFailingFirstStep) {
   EXPECT_EQ(host().EscapedExceptions(), 0u);
 }
 
+TEST_F(LifecycleTest, UnloadThatFailsHalfWayStillNamesTheCommandThatIsGone) {
+  Load();
+  host().log().ClearCapture();
+  host().faults().ThrowOn("UnregisterRconCommand", 2);
+  Unload();
+  EXPECT_EQ(Messages(), (std::vector<std::string>{
+                            "[Quillmoor] RCON command 'ForceGC' unregistered.",
+                            "[Quillmoor] Plugin_Unload exception: injected fault: "
+                            "UnregisterRconCommand",
+                        }));
+  EXPECT_FALSE(host().commands().HasRconCommand(L"ForceGC"));
+}
+
 TEST_F(LifecycleTest, TimersAndCallbacksRunAfterLoadWithoutEscapes) {
   Load();
   host().Advance(3600);
