@@ -11,4 +11,7 @@ if(QUILLMOOR_CCACHE AND QUILLMOOR_CCACHE_PROGRAM)
       "${QUILLMOOR_CCACHE_PROGRAM}")
   set(CMAKE_CXX_COMPILER_LAUNCHER ${_launcher})
   set(CMAKE_C_COMPILER_LAUNCHER ${_launcher})
+  # __FILE__ (every test's and log call's source location) would otherwise
+  # put this checkout's path into the preprocessed text, which ccache hashes.
+  add_compile_options("-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
 endif()
