@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devhost/host.h"
+#include "support/build_paths.h"
 
 namespace quillmoor_test {
 

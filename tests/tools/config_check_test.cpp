@@ -16,6 +16,7 @@
 
 #include "config_check/check.h"
 #include "config_check/commands.h"
+#include "support/build_paths.h"
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -29,7 +30,7 @@ using nlohmann::json;
 using Quillmoor::Config;
 
 json Defaults() {
-  std::ifstream in(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json");
+  std::ifstream in(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json");
   return json::parse(std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
@@ -214,7 +215,7 @@ TEST(ConfigCheckTest, ARefusedNameIsQuotedEscapedAndCut) {
 }
 
 TEST(ConfigCheckTest, TheDefaultsDocumentIsCleanAndSaysSo) {
-  std::ifstream in(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json");
+  std::ifstream in(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json");
   const CheckResult r = CheckConfigText(std::string(std::istreambuf_iterator<char>(in), {}));
   EXPECT_TRUE(r.findings.empty());
   EXPECT_TRUE(r.defaults_document);
@@ -231,7 +232,7 @@ TEST(ConfigCheckTest, NotJsonGivesTheLineAndTheDefaults) {
 }
 
 std::string DefaultsWith(std::string_view from, std::string_view to) {
-  std::ifstream in(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json");
+  std::ifstream in(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json");
   std::string text(std::istreambuf_iterator<char>(in), {});
   const auto at = text.find(from);
   EXPECT_NE(at, std::string::npos) << from;
@@ -419,7 +420,8 @@ TEST_F(ConfigFilesTest, CheckReadsAsThePluginDoesAndAlwaysReportsInJson) {
      kExitTrouble},
     {"a name that is not UTF-8",
      [&](const fs::path& d) {
-       return file(d / "bad\xE9\x1b.json", Slurp(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json"));
+       return file(d / "bad\xE9\x1b.json",
+                   Slurp(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json"));
      },
      kExitClean},
 #endif
