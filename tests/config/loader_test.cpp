@@ -105,41 +105,30 @@ TEST_F(ConfigTest, OutOfRangeIntervalIsClampedToTheNearerBoundWithOneWarning) {
             }));
 }
 
-// A name that cannot be the force-GC command's is replaced by the default
-// with one error line that quotes it safely: no forged line, no control
-// byte, no line of a megabyte.
-struct RefusedName {
+// Whatever the name, it is the operator's: read as written, with no line
+// (the registration's line quotes it escaped).
+struct WrittenName {
   const char* name;
   std::string command_name;
-  std::string line;
 };
 
-class ConfigRefusedNameTest : public ConfigTest,
-                              public ::testing::WithParamInterface<RefusedName> {};
+class ConfigCommandNameTest : public ConfigTest,
+                              public ::testing::WithParamInterface<WrittenName> {};
 
-TEST_P(ConfigRefusedNameTest, IsReplacedByTheDefaultWithOneErrorLine) {
+TEST_P(ConfigCommandNameTest, IsReadAsWrittenWithoutALine) {
   WriteConfig(DefaultsWith({{"Rcon", {{"CommandName", GetParam().command_name}}}}));
-  EXPECT_EQ(Load(), Config{});
-  EXPECT_EQ(Messages(), Strings{GetParam().line});
-  EXPECT_EQ(MessagesAt("error"), Strings{GetParam().line});
+  EXPECT_EQ(Load().Rcon.CommandName, GetParam().command_name);
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Names, ConfigRefusedNameTest,
-    ::testing::Values(
-        RefusedName{"ForgedLine", "Gc\n01/02/26 10:00 [AsaApi][error] forged\x1b[2J",
-                    "[Quillmoor] Config: 'Rcon.CommandName' value 'Gc\\n01/02/26 10:00 "
-                    "[AsaApi][error] forged\\x1b[2J' holds a control character; 'ForceGC' is "
-                    "used instead."},
-        RefusedName{"StatisticsCommand", "getserverstats",
-                    "[Quillmoor] Config: 'Rcon.CommandName' value 'getserverstats' is the name of "
-                    "'GetServerStats' (case does not matter): every GetServerStats request would "
-                    "force a full garbage collection; 'ForceGC' is used instead."},
-        // Half the largest file that is read.
-        RefusedName{"HalfAMegabyte", std::string(1 << 19, 'x'),
-                    "[Quillmoor] Config: 'Rcon.CommandName' value '" + std::string(64, 'x') +
-                        "...' is longer than 64 bytes; 'ForceGC' is used instead."}),
-    RowName<RefusedName>);
+    Names, ConfigCommandNameTest,
+    ::testing::Values(WrittenName{"Empty", ""},
+                      WrittenName{"ForgedLine", "Gc\n01/02/26 10:00 [AsaApi][error] forged\x1b[2J"},
+                      WrittenName{"StatisticsCommand", "GetServerStats"},
+                      // Half the largest file that is read.
+                      WrittenName{"HalfAMegabyte", std::string(1 << 19, 'x')}),
+    RowName<WrittenName>);
 
 struct Correction {
   const char* name;
