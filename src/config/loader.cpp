@@ -111,9 +111,9 @@ Config LoadConfig(const std::string& folder) {
       break;
     case State::kUnreadable:
       Log().error(
-          "[Quillmoor] {} exists but cannot be read: {}. Using defaults; the file is left "
+          "[Quillmoor] {} exists but cannot be read: {} ({}). Using defaults; the file is left "
           "unchanged.",
-          kConfigFile, path);
+          kConfigFile, path, file.error);
       break;
     case State::kTooLarge:
       Log().error(

@@ -481,6 +481,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct Unreadable {
   const char* name;
   std::function<void(const std::filesystem::path&)> make;
+  const char* reason;  // what the reader found, in the line
 };
 
 class ConfigUnreadableFileTest : public ConfigTest,
@@ -501,9 +502,10 @@ TEST_P(ConfigUnreadableFileTest, IsReportedAndNotOverwritten) {
 
   const auto config = Load();
   EXPECT_EQ(config, Config{});
-  EXPECT_EQ(Messages(),
-            (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " +
-                     ConfigPathText() + ". Using defaults; the file is left unchanged."}));
+  EXPECT_EQ(
+      Messages(),
+      (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " + ConfigPathText() +
+               " (" + GetParam().reason + "). Using defaults; the file is left unchanged."}));
   EXPECT_EQ(MessagesAt("error").size(), 1u);
   EXPECT_EQ(std::filesystem::symlink_status(ConfigPath()).type(), kind);
   EXPECT_EQ(ReadFile(GuidePath()), TextMode(Golden("PluginConfig.guide.json")));
@@ -514,18 +516,21 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ConfigUnreadableFileTest,
                                                       [](const auto& path) {
                                                         std::filesystem::create_directory(path);
                                                         WriteFile(path / "kept", "x");
-                                                      }},
+                                                      },
+                                                      "a folder"},
                                            Unreadable{"LinkToItself",
                                                       [](const auto& path) {
                                                         std::filesystem::create_symlink(
                                                             path.filename(), path);
-                                                      }},
+                                                      },
+                                                      "Too many levels of symbolic links"},
                                            // Its target must not be created either.
                                            Unreadable{"BrokenLink",
                                                       [](const auto& path) {
                                                         std::filesystem::create_symlink(
                                                             "elsewhere.json", path);
-                                                      }}),
+                                                      },
+                                                      "a link to nothing"}),
                          RowName<Unreadable>);
 
 }  // namespace
