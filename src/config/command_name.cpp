@@ -10,6 +10,9 @@ namespace {
 
 using Kind = CommandNameProblem::Kind;
 
+// Enough of a name to recognise it on a terminal.
+constexpr std::size_t kShownBytes = 64;
+
 bool HasControlCharacter(std::string_view name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
     const auto byte = static_cast<unsigned char>(name[i]);
@@ -55,26 +58,30 @@ std::string CommandNameProblem::Text() const {
   const std::string taken(command);
   switch (kind) {
     case Kind::kEmpty:
-      return value + "is empty";
+      return value + "is empty: the force-GC command is registered with an empty name";
     case Kind::kControlCharacter:
-      return value + "holds a control character";
+      return value +
+             "holds a control character, which no client sends: the force-GC command is "
+             "registered but cannot be reached";
     case Kind::kWhitespace:
-      return value + "holds whitespace, and clients send only the first word as the command";
-    case Kind::kTooLong:
-      return value + "is longer than " + std::to_string(kMaxCommandNameBytes) + " bytes";
+      return value +
+             "holds whitespace, and clients send only the first word as the command: the force-GC "
+             "command is registered but cannot be reached";
     case Kind::kStatsCommand:
-      return value + "is the name of '" + taken + "' (case does not matter): every " + taken +
-             " request would force a full garbage collection";
+      return value + "is the name of '" + taken +
+             "' (case does not matter): the plugin registers both under one name, and every " +
+             taken + " poll will force a collection";
     case Kind::kFrameworkCommand:
       break;
   }
-  return value + "is the framework's own command '" + taken +
-         "' (case does not matter), which no plugin command can take";
+  return value + "is the server's own command '" + taken +
+         "' (case does not matter): the plugin registers it anyway, and which of the two answers "
+         "is the server's matter";
 }
 
 std::optional<CommandNameProblem> CheckCommandName(std::string_view name) {
   const auto problem = [&](Kind kind, std::string_view command = {}) {
-    return CommandNameProblem{kind, formats::LogSafe(name, kMaxCommandNameBytes), command};
+    return CommandNameProblem{kind, formats::LogSafe(name, kShownBytes), command};
   };
   if (name.empty()) {
     return problem(Kind::kEmpty);
@@ -84,9 +91,6 @@ std::optional<CommandNameProblem> CheckCommandName(std::string_view name) {
   }
   if (HasWhitespace(name)) {
     return problem(Kind::kWhitespace);
-  }
-  if (name.size() > kMaxCommandNameBytes) {
-    return problem(Kind::kTooLong);
   }
   if (formats::SameCommand(name, formats::kStatsCommand)) {
     return problem(Kind::kStatsCommand, formats::kStatsCommand);

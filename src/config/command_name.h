@@ -1,7 +1,8 @@
-// The force-GC command's name as the plugin accepts it: a name the framework
-// can register and a client can send, that takes no other command's place.
-// One rule for the reader, which puts the default in place of a refused name,
-// and for the offline checker. Pure; any thread.
+// Advice on the force-GC command's name for the offline checker. The plugin
+// registers whatever name the file holds, empty included, and quotes it
+// escaped in its log lines; these are the names an operator most likely did
+// not mean: one no client can send, or one another command answers to.
+// Pure; any thread.
 #pragma once
 
 #include <cstddef>
@@ -11,35 +12,31 @@
 
 namespace Quillmoor {
 
-// Longer names are refused: no operator types one, and each is quoted in
-// the host log at every load.
-inline constexpr std::size_t kMaxCommandNameBytes = 64;
-
 struct CommandNameProblem {
   enum class Kind {
     kEmpty,
-    kControlCharacter,  // C0, DEL or C1: no client sends it, and it would break a log line
+    kControlCharacter,  // C0, DEL or C1: no client sends it
     kWhitespace,        // clients send only the first word as the command
-    kTooLong,           // more than kMaxCommandNameBytes
-    kStatsCommand,      // GetServerStats in any case: every poll would force a collection
-    kFrameworkCommand,  // the framework answers it itself: never reached
+    kStatsCommand,      // GetServerStats in any case: every poll will force a collection
+    kFrameworkCommand,  // a command the server answers itself: the two share one name
   };
   Kind kind;
-  // The name escaped and cut to kMaxCommandNameBytes (formats/log_text.h):
-  // safe to quote in a log line or on a terminal.
+  // The name escaped and cut to its first 64 bytes (formats/log_text.h):
+  // safe to quote on a terminal.
   std::string shown;
   // For the last two kinds, the command whose place it would take.
   std::string_view command;
 
-  // "value 'Force GC' holds whitespace, ...": the name and what is wrong
-  // with it, without a final stop.
+  // "value 'Force GC' holds whitespace, ...": the name and what the plugin
+  // will do with it, without a final stop.
   std::string Text() const;
 
   bool operator==(const CommandNameProblem&) const = default;
 };
 
-// What is wrong with `name` (UTF-8) as the force-GC command's name, or
-// nullopt when nothing is. The first problem found, in the order of Kind.
+// What `name` (UTF-8) will do as the force-GC command's name that the
+// operator may not expect, or nullopt when nothing. The first found, in the
+// order of Kind.
 std::optional<CommandNameProblem> CheckCommandName(std::string_view name);
 
 }  // namespace Quillmoor

@@ -45,10 +45,6 @@ void Report(const ConfigReading& reading) {
         SettingOf(kFrequencyOrder.lower).KeyPath(), static_cast<double>(reading.swap->lower_before),
         SettingOf(kFrequencyOrder.upper).key, static_cast<double>(reading.swap->upper_before));
   }
-  if (reading.command_name) {
-    Log().error("[Quillmoor] Config: '{}' {}; '{}' is used instead.", kCommandNameSetting.KeyPath(),
-                reading.command_name->Text(), kCommandNameSetting.default_value);
-  }
 }
 
 // The first name of PluginConfig.json.bak, PluginConfig.json.1.bak,
@@ -115,9 +111,9 @@ Config LoadConfig(const std::string& folder) {
       break;
     case State::kUnreadable:
       Log().error(
-          "[Quillmoor] {} exists but cannot be read: {}. Using defaults; the file is left "
+          "[Quillmoor] {} exists but cannot be read: {} ({}). Using defaults; the file is left "
           "unchanged.",
-          kConfigFile, path);
+          kConfigFile, path, file.error);
       break;
     case State::kTooLarge:
       Log().error(

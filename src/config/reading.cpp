@@ -95,16 +95,6 @@ void CheckRanges(ConfigReading& reading) {
   }
 }
 
-// A name that cannot work would register a command nobody reaches, or take
-// another command's place; the default is always usable.
-void RefuseUnusableCommandName(ConfigReading& reading) {
-  std::string& name = kCommandNameSetting.field(reading.config);
-  reading.command_name = CheckCommandName(name);
-  if (reading.command_name) {
-    name = kCommandNameSetting.default_value;
-  }
-}
-
 }  // namespace
 
 ConfigReading ReadConfig(std::string_view text) {
@@ -114,7 +104,6 @@ ConfigReading ReadConfig(std::string_view text) {
     return reading;
   }
   CheckRanges(reading);
-  RefuseUnusableCommandName(reading);
   return reading;
 }
 

@@ -12,7 +12,6 @@
 #include <variant>
 #include <vector>
 
-#include "config/command_name.h"
 #include "config/config.h"
 
 namespace Quillmoor {
@@ -62,16 +61,14 @@ struct FrequencySwap {
 // - neither: every setting read, absent ones at their defaults, then
 //   range-checked.
 // On the last two paths `clamps` lists every range correction, in table
-// order, `swap` the exchange of the two frequencies, and `command_name` why
-// the force-GC command's name was refused (command_name.h) and the default
-// put in its place; `config` is in range and its name usable.
+// order and `swap` the exchange of the two frequencies; `config` is in
+// range. The force-GC command's name is kept as written, empty included.
 struct ConfigReading {
   Config config;
   std::optional<VersionCheck> version;  // unset when the read stopped before it
   std::optional<ReadError> error;
   std::vector<Clamp> clamps;
   std::optional<FrequencySwap> swap;
-  std::optional<CommandNameProblem> command_name;
 };
 
 // Reads `text`, the contents of PluginConfig.json as a text-mode stream gives

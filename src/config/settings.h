@@ -223,8 +223,8 @@ constexpr const auto& SettingOf(Field field) {
   }
 }
 
-// The force-GC command's name, which the reader checks as a whole
-// (command_name.h) rather than against a range.
+// The force-GC command's name: read as written, with no range; the offline
+// checker advises on it (command_name.h).
 inline constexpr const auto& kCommandNameSetting =
     SettingOf(Member<&Config::Rcon, &Config::RconSection::CommandName>{});
 

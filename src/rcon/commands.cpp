@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/guard.h"
+#include "formats/log_text.h"
 #include "formats/replies.h"
 #include "formats/stats_line.h"
 #include "host/framework.h"
@@ -18,6 +19,13 @@ constexpr int kResponseValue = 0;
 
 FString CommandName(const std::string& name) {
   return FString(AsaApi::Tools::Utf8Decode(name).c_str());
+}
+
+// The name as the operator wrote it, with control characters and bytes that
+// are not UTF-8 escaped: a name holding a line break must not forge a line
+// of the host log.
+std::string Shown(const std::string& name) {
+  return formats::LogSafe(name, name.size());
 }
 
 void SendReply(RCONClientConnection* connection, const RCONPacket* packet,
@@ -42,19 +50,24 @@ void RegisterCommands(const std::string& command_name, ForceCollection force,
   registered.push_back(command_name);
   commands.RegisterRconCommand(CommandName(formats::kStatsCommand), &HandleGetServerStats);
   registered.emplace_back(formats::kStatsCommand);
-  Log().info("[Quillmoor] RCON command '{}' registered.", command_name);
+  Log().info("[Quillmoor] RCON command '{}' registered.", Shown(command_name));
   Log().info("[Quillmoor] RCON command '{}' registered.", formats::kStatsCommand);
 }
 
 void UnregisterCommands(Registered& registered) {
   auto& commands = AsaApi::GetCommands();
-  // Each line right after its removal: a framework that throws half-way
-  // leaves a log that still names every command that is gone.
+  // Every removal first, then the lines. A name leaves `registered` as soon
+  // as it is removed, so a framework that throws half-way is never asked to
+  // remove it twice.
+  Registered removed;
+  removed.reserve(registered.size());
   while (!registered.empty()) {
     commands.UnregisterRconCommand(CommandName(registered.front()));
-    const std::string name = std::move(registered.front());
+    removed.push_back(std::move(registered.front()));
     registered.erase(registered.begin());
-    Log().info("[Quillmoor] RCON command '{}' unregistered.", name);
+  }
+  for (const std::string& name : removed) {
+    Log().info("[Quillmoor] RCON command '{}' unregistered.", Shown(name));
   }
 }
 

@@ -25,14 +25,16 @@ using Registered = std::vector<std::string>;
 
 // Registers both commands, appending each name to `registered` once the
 // framework has taken it, then logs one line per name; `command_name` is
-// UTF-8. The force-GC command keeps a copy of `force`. Throws what the
-// framework throws; the caller's guard reports it, and `registered` still
+// UTF-8, any string, empty included, and registered as written without
+// looking at what the framework did with it. The lines quote it with control
+// characters and invalid UTF-8 escaped (formats/log_text.h). The force-GC command keeps a copy of
+// `force`. Throws what the framework throws; the caller's guard reports it, and `registered` still
 // holds what was registered.
 void RegisterCommands(const std::string& command_name, ForceCollection force,
                       Registered& registered);
-// Unregisters the names in `registered`, taking each out of it and logging
-// one line once it is gone; nothing at all when it is empty. Throws what the
-// framework throws.
+// Unregisters the names in `registered`, taking each out of it as it goes,
+// then logs one line per name removed; nothing at all when it is empty.
+// Throws what the framework throws, before any line is logged.
 void UnregisterCommands(Registered& registered);
 
 // Never throw.

@@ -5,10 +5,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -88,11 +91,61 @@ TEST_F(ConfigFilesTest, FifoIsReportedWithoutBeingOpened) {
   // Opening one for reading would block start-up for ever.
   ASSERT_EQ(mkfifo(ConfigPath().c_str(), 0600), 0);
   EXPECT_EQ(Load(), Config{});
-  EXPECT_EQ(Messages(),
-            (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " +
-                     ConfigPath().string() + ". Using defaults; the file is left unchanged."}));
+  EXPECT_EQ(
+      Messages(),
+      (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " + ConfigPath().string() +
+               " (a FIFO). Using defaults; the file is left "
+               "unchanged."}));
   EXPECT_EQ(fs::symlink_status(ConfigPath()).type(), fs::file_type::fifo);
   EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+}
+
+// The line says what the reader found, as the server's user sees it; the
+// file stays as it is. A socket is not called a FIFO.
+TEST_F(ConfigFilesTest, TheUnreadableLineCarriesTheReason) {
+  struct Row {
+    const char* name;
+    std::function<int()> make;  // returns a descriptor to close afterwards, or -1
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"a file its user may not read",
+       [&] {
+         WriteFile(ConfigPath(), "the operator's own");
+         fs::permissions(ConfigPath(), fs::perms::owner_write);
+         return -1;
+       },
+       "Permission denied"},
+      {"a socket",
+       [&] {
+         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         EXPECT_LT(ConfigPath().native().size(), sizeof address.sun_path);
+         ConfigPath().native().copy(address.sun_path, sizeof address.sun_path - 1);
+         EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+         return fd;
+       },
+       "a socket"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const int fd = row.make();
+    const auto kind = fs::symlink_status(ConfigPath()).type();
+    const Strings expected = {
+        "[Quillmoor] PluginConfig.json exists but cannot be read: " + ConfigPath().string() + " (" +
+        row.reason + "). Using defaults; the file is left unchanged."};
+    // The child's lines come back as its exit code: 0 when they were the
+    // expected ones on the defaults.
+    EXPECT_EQ(quillmoor_test::RunUnprivileged(
+                  [&] { return Load() == Config{} && Messages() == expected ? 0 : 1; }),
+              0);
+    EXPECT_EQ(fs::symlink_status(ConfigPath()).type(), kind);
+    if (fd >= 0) {
+      close(fd);
+    }
+    fs::remove(ConfigPath());
+  }
 }
 
 TEST_F(ConfigFilesTest, LinkInTheGuidesPlaceIsReplacedNotWrittenThrough) {

@@ -105,41 +105,30 @@ TEST_F(ConfigTest, OutOfRangeIntervalIsClampedToTheNearerBoundWithOneWarning) {
             }));
 }
 
-// A name that cannot be the force-GC command's is replaced by the default
-// with one error line that quotes it safely: no forged line, no control
-// byte, no line of a megabyte.
-struct RefusedName {
+// Whatever the name, it is the operator's: read as written, with no line
+// (the registration's line quotes it escaped).
+struct WrittenName {
   const char* name;
   std::string command_name;
-  std::string line;
 };
 
-class ConfigRefusedNameTest : public ConfigTest,
-                              public ::testing::WithParamInterface<RefusedName> {};
+class ConfigCommandNameTest : public ConfigTest,
+                              public ::testing::WithParamInterface<WrittenName> {};
 
-TEST_P(ConfigRefusedNameTest, IsReplacedByTheDefaultWithOneErrorLine) {
+TEST_P(ConfigCommandNameTest, IsReadAsWrittenWithoutALine) {
   WriteConfig(DefaultsWith({{"Rcon", {{"CommandName", GetParam().command_name}}}}));
-  EXPECT_EQ(Load(), Config{});
-  EXPECT_EQ(Messages(), Strings{GetParam().line});
-  EXPECT_EQ(MessagesAt("error"), Strings{GetParam().line});
+  EXPECT_EQ(Load().Rcon.CommandName, GetParam().command_name);
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Names, ConfigRefusedNameTest,
-    ::testing::Values(
-        RefusedName{"ForgedLine", "Gc\n01/02/26 10:00 [AsaApi][error] forged\x1b[2J",
-                    "[Quillmoor] Config: 'Rcon.CommandName' value 'Gc\\n01/02/26 10:00 "
-                    "[AsaApi][error] forged\\x1b[2J' holds a control character; 'ForceGC' is "
-                    "used instead."},
-        RefusedName{"StatisticsCommand", "getserverstats",
-                    "[Quillmoor] Config: 'Rcon.CommandName' value 'getserverstats' is the name of "
-                    "'GetServerStats' (case does not matter): every GetServerStats request would "
-                    "force a full garbage collection; 'ForceGC' is used instead."},
-        // Half the largest file that is read.
-        RefusedName{"HalfAMegabyte", std::string(1 << 19, 'x'),
-                    "[Quillmoor] Config: 'Rcon.CommandName' value '" + std::string(64, 'x') +
-                        "...' is longer than 64 bytes; 'ForceGC' is used instead."}),
-    RowName<RefusedName>);
+    Names, ConfigCommandNameTest,
+    ::testing::Values(WrittenName{"Empty", ""},
+                      WrittenName{"ForgedLine", "Gc\n01/02/26 10:00 [AsaApi][error] forged\x1b[2J"},
+                      WrittenName{"StatisticsCommand", "GetServerStats"},
+                      // Half the largest file that is read.
+                      WrittenName{"HalfAMegabyte", std::string(1 << 19, 'x')}),
+    RowName<WrittenName>);
 
 struct Correction {
   const char* name;
@@ -492,6 +481,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct Unreadable {
   const char* name;
   std::function<void(const std::filesystem::path&)> make;
+  const char* reason;  // what the reader found, in the line
 };
 
 class ConfigUnreadableFileTest : public ConfigTest,
@@ -512,9 +502,10 @@ TEST_P(ConfigUnreadableFileTest, IsReportedAndNotOverwritten) {
 
   const auto config = Load();
   EXPECT_EQ(config, Config{});
-  EXPECT_EQ(Messages(),
-            (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " +
-                     ConfigPathText() + ". Using defaults; the file is left unchanged."}));
+  EXPECT_EQ(
+      Messages(),
+      (Strings{"[Quillmoor] PluginConfig.json exists but cannot be read: " + ConfigPathText() +
+               " (" + GetParam().reason + "). Using defaults; the file is left unchanged."}));
   EXPECT_EQ(MessagesAt("error").size(), 1u);
   EXPECT_EQ(std::filesystem::symlink_status(ConfigPath()).type(), kind);
   EXPECT_EQ(ReadFile(GuidePath()), TextMode(Golden("PluginConfig.guide.json")));
@@ -525,18 +516,21 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ConfigUnreadableFileTest,
                                                       [](const auto& path) {
                                                         std::filesystem::create_directory(path);
                                                         WriteFile(path / "kept", "x");
-                                                      }},
+                                                      },
+                                                      "a folder"},
                                            Unreadable{"LinkToItself",
                                                       [](const auto& path) {
                                                         std::filesystem::create_symlink(
                                                             path.filename(), path);
-                                                      }},
+                                                      },
+                                                      "Too many levels of symbolic links"},
                                            // Its target must not be created either.
                                            Unreadable{"BrokenLink",
                                                       [](const auto& path) {
                                                         std::filesystem::create_symlink(
                                                             "elsewhere.json", path);
-                                                      }}),
+                                                      },
+                                                      "a link to nothing"}),
                          RowName<Unreadable>);
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "config/command_name.h"
 #include "config/reading.h"
 #include "config/settings.h"
 
@@ -161,62 +162,78 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- the force-GC command's name ------------------------------------------
 
-using Kind = Quillmoor::CommandNameProblem::Kind;
-
-struct NameCase {
-  const char* name;
-  std::string command_name;
-  std::optional<Kind> refused;  // nullopt: the name is used as written
-  std::string shown = {};
-  std::string_view command = {};
-};
-
-TEST(CommandNameTest, AnUnusableNameIsRefusedForTheDefault) {
+// Any string is kept as written: no refusal, no default in its place.
+TEST(CommandNameTest, EveryNameIsKeptAsWritten) {
   using namespace std::string_literals;
-  std::string escaped_line_feeds;
-  for (int i = 0; i < 64; ++i) {
-    escaped_line_feeds += "\\n";
-  }
-  escaped_line_feeds += "...";
-  const NameCase cases[] = {
-      {"renamed", "CleanUp", std::nullopt},
-      {"letters beyond ASCII", "S\xc3\xa4ubern", std::nullopt},
-      {"64 bytes", std::string(64, 'n'), std::nullopt},
-      {"a framework command's name inside a longer one", "statusReport", std::nullopt},
-      {"65 bytes", std::string(65, 'n'), Kind::kTooLong, std::string(64, 'n') + "..."},
-      {"empty", "", Kind::kEmpty, ""},
-      {"space", "Force GC", Kind::kWhitespace, "Force GC"},
-      {"no-break space", "Force\xc2\xa0GC", Kind::kWhitespace, "Force\xc2\xa0GC"},
-      {"ideographic space", "Force\xe3\x80\x80GC", Kind::kWhitespace, "Force\xe3\x80\x80GC"},
-      {"line feed", "GC\n[AsaApi][error] x", Kind::kControlCharacter, "GC\\n[AsaApi][error] x"},
-      {"NUL", "Force\0GC"s, Kind::kControlCharacter, "Force\\x00GC"},
-      {"DEL", "Force\x7f", Kind::kControlCharacter, "Force\\x7f"},
-      {"C1 control",
-       "\xc2\x9b"
-       "31m",
-       Kind::kControlCharacter, "\\u009b31m"},
-      {"a megabyte of line feeds, shown as the first 64", std::string(1 << 20, '\n'),
-       Kind::kControlCharacter, escaped_line_feeds},
-      {"statistics command in any case", "getSERVERstats", Kind::kStatsCommand, "getSERVERstats",
-       "GetServerStats"},
-      {"framework command", "Plugins.Unload", Kind::kFrameworkCommand, "Plugins.Unload",
-       "plugins.unload"},
-      {"framework status", "STATUS", Kind::kFrameworkCommand, "STATUS", "status"},
+  const std::string names[] = {
+      "",
+      "CleanUp",
+      "S\xc3\xa4ubern",
+      std::string(100, 'n'),
+      "Force GC",
+      "GC\n[AsaApi][error] x",
+      "Force\0GC"s,
+      "\xc2\x9b"
+      "31m",
+      "getSERVERstats",
+      "Plugins.Unload",
+      std::string(1 << 19, '\n'),
   };
-  for (const NameCase& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name.substr(0, 20));
     nlohmann::json doc = {{"ConfigVersion", 3}, {"AutoGC", nlohmann::json::object()}};
-    doc["Rcon"]["CommandName"] = c.command_name;
+    doc["Rcon"]["CommandName"] = name;
     const auto reading = Quillmoor::ReadConfig(doc.dump());
     ASSERT_FALSE(reading.error) << reading.error->message;
-    if (!c.refused) {
-      EXPECT_FALSE(reading.command_name);
-      EXPECT_EQ(reading.config.Rcon.CommandName, c.command_name);
+    EXPECT_EQ(reading.config.Rcon.CommandName, name);
+  }
+}
+
+// The checker's advice: the first surprise found, in the order of Kind.
+TEST(CommandNameTest, AdviceNamesTheFirstSurprise) {
+  using namespace std::string_literals;
+  using Kind = Quillmoor::CommandNameProblem::Kind;
+  struct Row {
+    std::string name;
+    std::optional<Kind> kind;  // nullopt: nothing to say
+    std::string shown = {};
+    std::string_view command = {};
+  };
+  const Row rows[] = {
+      {"CleanUp", std::nullopt},
+      {"S\xc3\xa4ubern", std::nullopt},
+      {std::string(100, 'n'), std::nullopt},
+      {"statusReport", std::nullopt},
+      {"", Kind::kEmpty, ""},
+      {"Force GC", Kind::kWhitespace, "Force GC"},
+      {"Force\xc2\xa0GC", Kind::kWhitespace, "Force\xc2\xa0GC"},
+      {"Force\xe3\x80\x80GC", Kind::kWhitespace, "Force\xe3\x80\x80GC"},
+      {"GC\n[AsaApi] x", Kind::kControlCharacter, "GC\\n[AsaApi] x"},
+      {"Force\0GC"s, Kind::kControlCharacter, "Force\\x00GC"},
+      {"Force\x7f", Kind::kControlCharacter, "Force\\x7f"},
+      {"\xc2\x9b"
+       "31m",
+       Kind::kControlCharacter, "\\u009b31m"},
+      {std::string(1 << 20, '\n'), Kind::kControlCharacter,
+       [] {
+         std::string shown;
+         for (int i = 0; i < 64; ++i) {
+           shown += "\\n";
+         }
+         return shown + "...";
+       }()},
+      {"getSERVERstats", Kind::kStatsCommand, "getSERVERstats", "GetServerStats"},
+      {"Plugins.Unload", Kind::kFrameworkCommand, "Plugins.Unload", "plugins.unload"},
+      {"STATUS", Kind::kFrameworkCommand, "STATUS", "status"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name.substr(0, 20));
+    const auto advice = Quillmoor::CheckCommandName(row.name);
+    if (!row.kind) {
+      EXPECT_FALSE(advice) << advice->Text();
       continue;
     }
-    EXPECT_EQ(reading.command_name,
-              (Quillmoor::CommandNameProblem{*c.refused, c.shown, c.command}));
-    EXPECT_EQ(reading.config.Rcon.CommandName, Quillmoor::kCommandNameSetting.default_value);
+    EXPECT_EQ(advice, (Quillmoor::CommandNameProblem{*row.kind, row.shown, row.command}));
   }
 }
 

@@ -251,6 +251,20 @@ TEST_F(GCManagerTest, VerboseAutomaticCollectionsAreReportedOnTheHostLog) {
   EXPECT_TRUE(Logged("[Quillmoor] GC forced. Trigger: auto-timer"));
 }
 
+// A collection forced once the statistics log is closed (during unload)
+// still happens and is reported on the host log; the closed log stays as it
+// was.
+TEST_F(GCManagerTest, AForcedCollectionAfterTheStatisticsLogClosedWritesNoStatisticsLine) {
+  Quillmoor::StatsLogger::Log("before");
+  Quillmoor::StatsLogger::Shutdown();
+  const std::string before = Stats();
+  host().log().ClearCapture();
+  EXPECT_TRUE(Quillmoor::ForceGC("rcon", true));
+  EXPECT_EQ(host().engine().ForcedCollections(), 1u);
+  EXPECT_EQ(Stats(), before);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"[Quillmoor] GC forced. Trigger: rcon"});
+}
+
 TEST_F(GCManagerTest, ForcedCollectionIsPurgedOnTheNextFrame) {
   RestartHost();
   Quillmoor::StatsLogger::Init(PluginDir().string());

@@ -2,6 +2,8 @@
 // unmapped through the devhost's loader, with faults injected into the host.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -185,24 +187,71 @@ INSTANTIATE_TEST_SUITE_P(Steps, FailedStartTest,
                                                 "[Quillmoor] Plugin unloaded."}}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-// A name that would take the statistics command's place is refused, so that
-// polling the statistics never forces a collection.
-TEST_F(LifecycleTest, AForceGcNamedLikeTheStatisticsCommandIsRegisteredAsForceGC) {
-  quillmoor_test::WriteFile(PluginDir() / "PluginConfig.json",
-                            R"({"ConfigVersion": 3, "AutoGC": {"Enabled": false},
-                                "Rcon": {"CommandName": "getserverstats"}})");
-  Load();
-  EXPECT_EQ(CountOf("[Quillmoor] RCON command 'ForceGC' registered."), 1);
-  RCONClientConnection connection;
-  RCONPacket packet;
-  packet.Id = 7;
-  for (const wchar_t* poll : {L"GetServerStats", L"getserverstats"}) {
-    ASSERT_TRUE(host().commands().ExecuteRcon(poll, &connection, &packet, nullptr));
+// Any name is registered as written and logged, escaped, without an error:
+// a name holding a line break forges no line of the host log.
+TEST_F(LifecycleTest, EveryCommandNameIsRegisteredAsWrittenAndLoggedEscaped) {
+  struct Row {
+    std::string name;
+    std::wstring registered;  // as the framework holds it
+    std::vector<std::string> lines;
+  };
+  const std::string forged = "[Quillmoor] Plugin initialized.";
+  const std::string stats = "[Quillmoor] RCON command 'GetServerStats' registered.";
+  const Row rows[] = {
+      {"", L"", {"[Quillmoor] RCON command '' registered.", stats}},
+      {"GetServerStats", L"GetServerStats", {stats, stats}},
+      {std::string(100, 'n'),
+       std::wstring(100, L'n'),
+       {"[Quillmoor] RCON command '" + std::string(100, 'n') + "' registered.", stats}},
+      {"Gc\n" + forged,
+       L"Gc\n" + std::wstring(forged.begin(), forged.end()),
+       {"[Quillmoor] RCON command 'Gc\\n" + forged + "' registered.", stats}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    nlohmann::json config = {{"ConfigVersion", 3},
+                             {"AutoGC", {{"Enabled", false}}},
+                             {"Rcon", {{"CommandName", row.name}}}};
+    quillmoor_test::WriteFile(PluginDir() / "PluginConfig.json", config.dump());
+    host().log().ClearCapture();
+    Load();
+    EXPECT_TRUE(host().commands().HasRconCommand(row.registered));
+    std::vector<std::string> registered;
+    for (const std::string& line : Messages()) {
+      if (line.starts_with("[Quillmoor] RCON command '") && line.ends_with("' registered.")) {
+        registered.push_back(line);
+      }
+    }
+    EXPECT_EQ(registered, row.lines);
+    EXPECT_EQ(CountOf(forged), 1) << "a line was forged";
+    EXPECT_TRUE(MessagesAt("error").empty()) << MessagesAt("error").front();
+    Unload();
   }
-  EXPECT_EQ(host().engine().ForcedCollections(), 0u);
-  ASSERT_TRUE(host().commands().ExecuteRcon(L"ForceGC", &connection, &packet, nullptr));
-  EXPECT_EQ(host().engine().ForcedCollections(), 1u);
-  Unload();
+}
+
+// The operator's request is reported on both logs, verbose or not.
+TEST_F(LifecycleTest, TheRemoteForceGcWritesOneLineToEachLogWhateverTheVerbosity) {
+  for (const bool verbose : {false, true}) {
+    SCOPED_TRACE(verbose);
+    quillmoor_test::WriteFile(
+        PluginDir() / "PluginConfig.json",
+        nlohmann::json{
+            {"ConfigVersion", 3}, {"AutoGC", {{"Enabled", false}}}, {"VerboseLogging", verbose}}
+            .dump());
+    std::filesystem::remove(PluginDir() / "Quillmoor_stats.log");
+    host().log().ClearCapture();
+    Load();
+    RCONClientConnection connection;
+    RCONPacket packet;
+    packet.Id = 7;
+    ASSERT_TRUE(host().commands().ExecuteRcon(L"ForceGC", &connection, &packet, nullptr));
+    Unload();
+    EXPECT_EQ(CountOf("[Quillmoor] GC forced. Trigger: rcon"), 1);
+    const std::string stats = quillmoor_test::ReadFile(PluginDir() / "Quillmoor_stats.log");
+    const std::string line = "] GC forced. Trigger: rcon\r\n";
+    EXPECT_NE(stats.find(line), std::string::npos) << stats;
+    EXPECT_EQ(stats.find(line), stats.rfind(line)) << stats;
+  }
 }
 
 TEST_F(LifecycleTest, AnythingElseThrownIsReportedAsUnknown) {
@@ -230,13 +279,14 @@ TEST_F(LifecycleTest, UnloadStopsAtAFailingFirstStep) {
   EXPECT_EQ(host().EscapedExceptions(), 0u);
 }
 
-TEST_F(LifecycleTest, UnloadThatFailsHalfWayStillNamesTheCommandThatIsGone) {
+// Both removals come before both lines, so a removal that throws leaves
+// none; what was removed is still gone.
+TEST_F(LifecycleTest, UnloadThatFailsHalfWayLogsOnlyTheException) {
   Load();
   host().log().ClearCapture();
   host().faults().ThrowOn("UnregisterRconCommand", 2);
   Unload();
   EXPECT_EQ(Messages(), (std::vector<std::string>{
-                            "[Quillmoor] RCON command 'ForceGC' unregistered.",
                             "[Quillmoor] Plugin_Unload exception: injected fault: "
                             "UnregisterRconCommand",
                         }));

@@ -18,7 +18,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -216,6 +218,19 @@ const RefusalCase kRefusals[] = {
                   return std::shared_ptr<void>(nullptr, [fd](void*) { close(fd); });
                 },
                 "a FIFO"},
+    // Opening one fails as a FIFO without a reader does: it must still be
+    // named for what it is.
+    RefusalCase{"AListeningSocket",
+                [](const fs::path& live) -> std::shared_ptr<void> {
+                  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+                  sockaddr_un address{};
+                  address.sun_family = AF_UNIX;
+                  EXPECT_LT(live.native().size(), sizeof address.sun_path);
+                  live.native().copy(address.sun_path, sizeof address.sun_path - 1);
+                  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+                  return std::shared_ptr<void>(nullptr, [fd](void*) { close(fd); });
+                },
+                "a socket"},
     RefusalCase{"AFolder",
                 [](const fs::path& live) {
                   fs::create_directory(live);

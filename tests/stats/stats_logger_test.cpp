@@ -95,6 +95,16 @@ TEST_F(StatsLoggerTest, AnOversizedLiveFileRotatesOnTheFirstLineWithThreeRotated
   EXPECT_FALSE(std::filesystem::exists(PluginDir() / "Quillmoor_stats.4.log"));
 }
 
+TEST_F(StatsLoggerTest, WithNoRotatedFileOnlyTheLiveFileMovesToNumberOne) {
+  WriteFile(Live(), std::string(kLimit + 1, 'L'));
+  Open();
+  StatsLogger::Log("first after rotation");
+  EXPECT_EQ(ReadFile(Rotated(1)), std::string(kLimit + 1, 'L'));
+  EXPECT_FALSE(std::filesystem::exists(Rotated(2)));
+  EXPECT_FALSE(std::filesystem::exists(Rotated(3)));
+  EXPECT_NE(ReadFile(Live()).find("] first after rotation\r\n"), std::string::npos);
+}
+
 TEST_F(StatsLoggerTest, ALineThatFillsTheFileExactlyStaysAndTheNextOneRotates) {
   // Each line is "[YYYY-MM-DD HH:MM:SS] " (22 bytes) + message + CR LF.
   const std::string message = "x";

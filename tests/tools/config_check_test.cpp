@@ -59,7 +59,7 @@ const std::vector<Case> kCases = {
        d["AutoGC"]["Enabled"] = 1;
        d["Rcon"]["CommandName"] = "getserverstats";
      },
-     {{E, "AutoGC.Enabled"}, {E, "Rcon.CommandName"}, {E, "Rcon.CommandName"}},
+     {{E, "AutoGC.Enabled"}, {E, "Rcon.CommandName"}, {W, "Rcon.CommandName"}},
      2,
      [](Config&) {}},
     {"wrong type in the middle of a section",
@@ -133,26 +133,32 @@ const std::vector<Case> kCases = {
      {},
      0,
      [](Config& c) { c.Rcon.CommandName = "CleanUp"; }},
+    // Advice only: the plugin registers each of these as written.
     {"command named like the statistics command",
      [](json& d) { d["Rcon"]["CommandName"] = "getServerStats"; },
-     {{E, "Rcon.CommandName"}},
-     2,
-     [](Config&) {}},  // the plugin refuses the name and uses ForceGC
+     {{W, "Rcon.CommandName"}},
+     1,
+     [](Config& c) { c.Rcon.CommandName = "getServerStats"; }},
     {"command named like a framework command",
      [](json& d) { d["Rcon"]["CommandName"] = "Plugins.Unload"; },
-     {{E, "Rcon.CommandName"}},
-     2,
-     [](Config&) {}},  // the plugin refuses the name and uses ForceGC
+     {{W, "Rcon.CommandName"}},
+     1,
+     [](Config& c) { c.Rcon.CommandName = "Plugins.Unload"; }},
     {"command with a space",
      [](json& d) { d["Rcon"]["CommandName"] = "Force GC"; },
-     {{E, "Rcon.CommandName"}},
-     2,
-     [](Config&) {}},  // the plugin refuses the name and uses ForceGC
+     {{W, "Rcon.CommandName"}},
+     1,
+     [](Config& c) { c.Rcon.CommandName = "Force GC"; }},
     {"empty command",
      [](json& d) { d["Rcon"]["CommandName"] = ""; },
-     {{E, "Rcon.CommandName"}},
-     2,
-     [](Config&) {}},  // the plugin refuses the name and uses ForceGC
+     {{W, "Rcon.CommandName"}},
+     1,
+     [](Config& c) { c.Rcon.CommandName = ""; }},
+    {"long command",
+     [](json& d) { d["Rcon"]["CommandName"] = std::string(100, 'n'); },
+     {},
+     0,
+     [](Config& c) { c.Rcon.CommandName = std::string(100, 'n'); }},
     {"misspelt section whose values are lost",
      [](json& d) {
        d["GCCvars"] = d["GCCVars"];
@@ -201,17 +207,41 @@ TEST(ConfigCheckTest, BrokenFiles) {
   }
 }
 
-// The plugin's own rule decides, and the name reaches the terminal escaped
-// and cut.
-TEST(ConfigCheckTest, ARefusedNameIsQuotedEscapedAndCut) {
-  json doc = Defaults();
-  doc["Rcon"]["CommandName"] = "Gc\n" + std::string(100000, 'x');
-  const CheckResult r = CheckConfigText(doc.dump(2));
-  ASSERT_EQ(r.findings.size(), 1u);
-  EXPECT_EQ(r.findings[0].message, "value 'Gc\\n" + std::string(61, 'x') +
-                                       "...' holds a control character: the plugin registers "
-                                       "the force-GC command as 'ForceGC' instead");
-  EXPECT_EQ(r.effective, Config{});
+// What the operator reads: what the plugin will do with the name, quoted
+// escaped and cut, and what to write instead.
+TEST(ConfigCheckTest, ASurprisingNameIsAdviceThatSaysWhatWillHappen) {
+  struct Row {
+    std::string name;
+    std::string message;
+    std::string fix;
+  };
+  const Row rows[] = {
+      {"GetServerStats",
+       "value 'GetServerStats' is the name of 'GetServerStats' (case does not matter): the plugin "
+       "registers both under one name, and every GetServerStats poll will force a collection",
+       "write another name, or ForceGC"},
+      {"Gc\n" + std::string(100000, 'x'),
+       "value 'Gc\\n" + std::string(61, 'x') +
+           "...' holds a control character, which no client sends: the force-GC command is "
+           "registered but cannot be reached",
+       "write one word of letters, digits, '.' or '_'"},
+      {"status",
+       "value 'status' is the server's own command 'status' (case does not matter): the plugin "
+       "registers it anyway, and which of the two answers is the server's matter",
+       "write another name, or ForceGC"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name.substr(0, 20));
+    json doc = Defaults();
+    doc["Rcon"]["CommandName"] = row.name;
+    const CheckResult r = CheckConfigText(doc.dump(2));
+    ASSERT_EQ(r.findings.size(), 1u);
+    EXPECT_EQ(r.findings[0].severity, Severity::kWarning);
+    EXPECT_EQ(r.findings[0].message, row.message);
+    EXPECT_EQ(r.findings[0].fix, row.fix);
+    EXPECT_EQ(r.effective.Rcon.CommandName, row.name);
+    EXPECT_EQ(r.ExitCode(), 1);
+  }
 }
 
 TEST(ConfigCheckTest, TheDefaultsDocumentIsCleanAndSaysSo) {

@@ -426,34 +426,20 @@ void Repeated(const Source& src, CheckResult& r) {
   }
 }
 
-// The plugin's own rule (config/command_name.h): a name it refuses is an
-// error, since the command the operator asked for will not exist.
+// Advice only (config/command_name.h): the plugin registers any name, so a
+// surprising one is a warning that says what will happen.
 void CommandName(const std::string& name, CheckResult& r) {
   using Kind = Quillmoor::CommandNameProblem::Kind;
   const auto problem = Quillmoor::CheckCommandName(name);
   if (!problem) {
     return;
   }
-  const std::string_view fallback = Quillmoor::kCommandNameSetting.default_value;
-  std::string fix;
-  switch (problem->kind) {
-    case Kind::kEmpty:
-    case Kind::kStatsCommand:
-    case Kind::kFrameworkCommand:
-      fix = fmt::format("write another name, or {}", fallback);
-      break;
-    case Kind::kControlCharacter:
-    case Kind::kWhitespace:
-      fix = "write one word of letters, digits, '.' or '_'";
-      break;
-    case Kind::kTooLong:
-      fix = fmt::format("write a name of at most {} bytes", Quillmoor::kMaxCommandNameBytes);
-      break;
-  }
-  Add(r, Severity::kError, Quillmoor::kCommandNameSetting.KeyPath(),
-      fmt::format("{}: the plugin registers the force-GC command as '{}' instead", problem->Text(),
-                  fallback),
-      std::move(fix));
+  const bool wrong_characters =
+      problem->kind == Kind::kControlCharacter || problem->kind == Kind::kWhitespace;
+  Add(r, Severity::kWarning, Quillmoor::kCommandNameSetting.KeyPath(), problem->Text(),
+      wrong_characters
+          ? std::string("write one word of letters, digits, '.' or '_'")
+          : fmt::format("write another name, or {}", Quillmoor::kCommandNameSetting.default_value));
 }
 
 // The text is not JSON: the first mistake, in the operator's words where the

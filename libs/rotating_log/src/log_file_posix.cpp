@@ -50,8 +50,10 @@ LogFile::LogFile(const fs::path& path) : handle_(-1), path_(path) {
     if (error == ELOOP) {
       throw Refused(path, "a symbolic link");
     }
-    if (error == ENXIO) {
-      throw Refused(path, "a FIFO");
+    // No reader on a FIFO, or a socket, which no open() reaches.
+    struct stat st {};
+    if (error == ENXIO && ::lstat(path.c_str(), &st) == 0) {
+      throw Refused(path, Kind(st.st_mode));
     }
     throw std::system_error(error, std::generic_category(), "cannot open " + PathText(path));
   }
