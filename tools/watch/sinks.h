@@ -19,8 +19,11 @@ namespace watch {
 // start is reported through outputs.Fail and the result is the exit code
 // (kExitUsage when the exporter cannot listen, kExitFailure when the CSV
 // file cannot be opened or no chart could be written where --plot says): the
-// run must not begin. kExitOk otherwise.
-int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs);
+// run must not begin. kExitOk otherwise. With `out_fd`, the table is
+// written to that descriptor instead of `out`, never waiting for its reader
+// (see quick_output.h).
+int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs,
+                int out_fd = -1);
 
 // Keeps the observations and draws them when finished, with the forced
 // collections of `logs`. A log that cannot be read costs its marks, not the
