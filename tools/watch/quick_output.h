@@ -2,7 +2,8 @@
 // reader: a pipe nobody reads (`| less` left alone) or a terminal stopped
 // with Ctrl-S costs table lines, never the poll loop that writes them. Text
 // the reader has not taken yet waits here up to a bound; beyond it, whole
-// writes are dropped and counted. POSIX; one thread.
+// writes are dropped and counted. POSIX; one thread; SIGPIPE must be
+// ignored, as the watcher does.
 #pragma once
 
 #include <chrono>
