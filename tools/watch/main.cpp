@@ -27,6 +27,9 @@ int main(int argc, char** argv) {
                                  options, exit_code)) {
       return exit_code;
     }
+    for (const auto& warning : options.warnings) {
+      std::cerr << "quillmoor-watch: warning: " << warning << '\n';
+    }
     if (options.plot_from_csv) {
       return watch::RunPlot(options, std::cerr);
     }

@@ -52,6 +52,9 @@ struct WatchOptions {
   std::vector<StatsLogSpec> stats_logs;
   // `plot` subcommand: draw from this CSV file instead of running.
   std::optional<std::filesystem::path> plot_from_csv;
+  // Warnings for the operator before the run begins (a servers file that
+  // others may read); the run goes on.
+  std::vector<std::string> warnings;
 };
 
 // Parses argv. `password` is the value of kPasswordVariable, if set. On a
