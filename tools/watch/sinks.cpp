@@ -213,7 +213,7 @@ void ChartSink::Finish() {
     }
   }
   try {
-    DrawChart(path_, samples_, marks);
+    DrawChart(path_, samples_.samples(), marks);
   } catch (const std::exception& e) {
     reporter_.Fail(fmt::format("no chart: {}", e.what()));
     return;

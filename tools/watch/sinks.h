@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "watch/chart_samples.h"
 #include "watch/options.h"
 #include "watch/sample.h"
 #include "watch/sink.h"
@@ -25,23 +26,23 @@ namespace watch {
 int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs,
                 int out_fd = -1);
 
-// Keeps the observations and draws them when finished, with the forced
-// collections of `logs`. A log that cannot be read costs its marks, not the
-// chart. Reports through `reporter`, which must outlive the sink.
+// Keeps the observations (in bounded memory: see chart_samples.h) and draws
+// them when finished, with the forced collections of `logs`. A log that cannot be read costs its
+// marks, not the chart. Reports through `reporter`, which must outlive the sink.
 class ChartSink final : public Sink {
  public:
   // Throws std::runtime_error when no chart could be written at `path`, so
   // that the run does not begin.
   ChartSink(std::filesystem::path path, std::vector<StatsLogSpec> logs, Reporter& reporter);
 
-  void Add(const Sample& sample) override { samples_.push_back(sample); }
+  void Add(const Sample& sample) override { samples_.Add(sample); }
   void Finish() override;
 
  private:
   std::filesystem::path path_;
   std::vector<StatsLogSpec> logs_;
   Reporter& reporter_;
-  std::vector<Sample> samples_;
+  ChartSamples samples_;
 };
 
 // Draws options.plot from options.plot_from_csv and the statistics logs;
