@@ -61,6 +61,7 @@ QuickOutput::Result QuickOutput::Write(std::string_view text) {
     }
   }
   pending_.append(text);
+  ++pending_writes_;
   Push();
   return closed_ ? Result::kClosed : Result::kTaken;
 }
@@ -72,6 +73,9 @@ bool QuickOutput::Push() {
                 : ::write(fd_, pending_.data(), pending_.size());
     if (n > 0) {
       pending_.erase(0, static_cast<std::size_t>(n));
+      if (pending_.empty()) {
+        pending_writes_ = 0;
+      }
       continue;
     }
     if (n < 0 && errno == EINTR) {
@@ -83,10 +87,12 @@ bool QuickOutput::Push() {
     if (n < 0 && errno == EPIPE) {
       closed_ = true;
       pending_.clear();
+      pending_writes_ = 0;
       return false;
     }
     const int error = n < 0 ? errno : EIO;
     pending_.clear();
+    pending_writes_ = 0;
     throw std::runtime_error(fmt::format("cannot write the table to standard output: {}",
                                          std::system_category().message(error)));
   }
@@ -110,8 +116,9 @@ void QuickOutput::Drain(std::chrono::milliseconds grace) {
     }
   }
   if (!pending_.empty()) {
-    ++dropped_;
+    dropped_ += pending_writes_;
     pending_.clear();
+    pending_writes_ = 0;
   }
 }
 

@@ -35,7 +35,8 @@ class QuickOutput {
   // reader gone.
   Result Write(std::string_view text);
   // Gives the reader up to `grace` without progress to take what waits;
-  // what it leaves is dropped. The caller's stop waits no longer than that.
+  // the writes it leaves, whole or in part, count as dropped. The caller's stop waits no longer
+  // than that.
   void Drain(std::chrono::milliseconds grace);
 
   std::uint64_t dropped() const { return dropped_; }
@@ -50,6 +51,7 @@ class QuickOutput {
   bool socket_ = false;
   std::size_t max_pending_;
   std::string pending_;
+  std::uint64_t pending_writes_ = 0;  // writes whose text is in pending_, whole or in part
   std::uint64_t dropped_ = 0;
   bool closed_ = false;
 };
