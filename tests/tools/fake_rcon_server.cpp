@@ -14,7 +14,8 @@
 
 namespace watch::testing {
 
-FakeRconServer::FakeRconServer(Script script) : script_(std::move(script)) {
+FakeRconServer::FakeRconServer(Script script, std::string password)
+    : script_(std::move(script)), password_(std::move(password)) {
   listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -70,9 +71,12 @@ void FakeRconServer::Serve() {
       while (open && decoder.Next(p) == rcon_wire::Decoder::Result::kPacket) {
         std::string out;
         if (p.type == rcon_wire::kAuth) {
-          out = rcon_wire::Encode(p.id, rcon_wire::kAuthResponse, "");
+          const bool in = password_.empty() || p.body == password_;
+          out = rcon_wire::Encode(in ? p.id : -1, rcon_wire::kAuthResponse, "");
         } else if (const auto reply = script_(p.body)) {
-          out = rcon_wire::Encode(p.id, rcon_wire::kResponseValue, *reply);
+          if (*reply != kNoReply) {
+            out = rcon_wire::Encode(p.id, rcon_wire::kResponseValue, *reply);
+          }
         } else {
           open = false;
         }

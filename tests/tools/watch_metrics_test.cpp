@@ -268,6 +268,42 @@ TEST(FleetMetricsTest, SeriesStayFixedOverALongRun) {
   EXPECT_EQ(Value(scrape, "quillmoor_rcon_round_trip_seconds_count{server=\"a\"}"), "20000");
 }
 
+// A count is up only while it is recent: a stalled loop or a server that
+// took the connection and went quiet cannot hold quillmoor_up at 1.
+TEST(FleetMetricsTest, UpAndTheCountLastOnlyWhileTheCountIsRecent) {
+  const Time polled = Poll("a", Status::kOk).time;
+  const struct {
+    std::chrono::milliseconds age;  // of the last count, when scraped
+    const char* up;
+    const char* objects;
+  } cases[] = {
+      {0ms, "1", "1000"},
+      {15000ms, "1", "1000"},
+      {15001ms, "0", "absent"},
+      {3600000ms, "0", "absent"},
+  };
+  FleetMetrics metrics({"a"}, {"a"}, "1", 15000ms);
+  metrics.Observe(Poll("a", Status::kOk, 1000));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.age.count());
+    std::ostringstream out;
+    prometheus::TextSerializer().Serialize(out, metrics.Collect(polled + c.age));
+    EXPECT_EQ(Value(out.str(), "quillmoor_up{server=\"a\"}"), c.up);
+    EXPECT_EQ(Value(out.str(), "quillmoor_uobjects{server=\"a\"}"), c.objects);
+    // When it was last polled and last answered stay, for the rules to age.
+    EXPECT_EQ(Value(out.str(), "quillmoor_last_poll_timestamp_seconds{server=\"a\"}"),
+              "1700000000.25");
+    EXPECT_EQ(Value(out.str(), "quillmoor_last_success_timestamp_seconds{server=\"a\"}"),
+              "1700000000.25");
+  }
+  // A log given up is said so; only a followed log can be.
+  EXPECT_EQ(Value(Scrape(metrics), "quillmoor_stats_log_given_up{server=\"a\"}"), "0");
+  metrics.GiveUpLog("a");
+  metrics.GiveUpLog("b");
+  EXPECT_EQ(Value(Scrape(metrics), "quillmoor_stats_log_given_up{server=\"a\"}"), "1");
+  EXPECT_EQ(Value(Scrape(metrics), "quillmoor_stats_log_given_up{server=\"b\"}"), "absent");
+}
+
 TEST(FleetMetricsTest, AScrapeNeverSeesAServerHalfUpdated) {
   FleetMetrics metrics({"a"}, {}, "1");
   std::atomic<bool> done{false};

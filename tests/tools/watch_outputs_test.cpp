@@ -249,5 +249,53 @@ TEST(WatchRepliesTest, OnlyACountThatFitsIsOkAndServerTextReachesTheTerminalEsca
   }
 }
 
+// Exit statuses a service manager acts on: a refused password everywhere is
+// not worth a restart, one among working servers is an incomplete run. A
+// server that takes the connection and never answers is down after its
+// timeout, never left pending.
+TEST(WatchExitTest, RefusedPasswordsAndSilentServersEachEndTheirWay) {
+  const auto count = [](const std::string&) -> std::optional<std::string> {
+    return formats::StatsReply(1000);
+  };
+  const auto silent = [](const std::string&) -> std::optional<std::string> {
+    return FakeRconServer::kNoReply;
+  };
+  FakeRconServer refusing(count, "other"), accepting(count), mute(silent);
+  const struct {
+    std::vector<const FakeRconServer*> servers;
+    int exit_code;
+    std::vector<Status> statuses;  // of each server's first observation
+  } cases[] = {
+      {{&refusing}, kExitAuth, {Status::kAuthFailed}},
+      {{&refusing, &refusing}, kExitAuth, {Status::kAuthFailed, Status::kAuthFailed}},
+      {{&refusing, &accepting}, kExitFailure, {Status::kAuthFailed, Status::kOk}},
+      {{&mute}, kExitOk, {Status::kDown}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exit_code);
+    WatchOptions options;
+    for (std::size_t i = 0; i < c.servers.size(); ++i) {
+      options.servers.push_back({fmt::format("s{}", i), "127.0.0.1", c.servers[i]->port(), "pw"});
+    }
+    options.interval = 100ms;
+    options.timeout = 200ms;
+    options.duration = 1500ms;
+    std::vector<Sample> samples;
+    std::ostringstream err;
+    Outputs outputs(err);
+    outputs.Attach(std::make_unique<Recorder>(samples));
+    EXPECT_EQ(RunWatch(options, outputs), c.exit_code);
+    std::vector<Status> first(c.servers.size(), Status::kStart);
+    for (const auto& s : samples) {
+      auto& f = first.at(static_cast<std::size_t>(s.server[1] - '0'));
+      if (f == Status::kStart) {
+        f = s.status;
+      }
+    }
+    EXPECT_EQ(first, c.statuses);
+    EXPECT_EQ(err.str().find("pw"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace watch

@@ -75,13 +75,23 @@ TEST(ServersFileTest, BadLinesAreNamedByNumber) {
     const char* message;
   } cases[] = {
       {"a 127.0.0.1:1 pw\nb 127.0.0.1:2\n", "line 2: expected NAME HOST:PORT PASSWORD"},
-      {"a 127.0.0.1:0 pw\n", "line 1: '127.0.0.1:0': the port must be 1 to 65535"},
-      {"a 127.0.0.1:65536 pw\n", "line 1: '127.0.0.1:65536': the port must be 1 to 65535"},
-      {"a 127.0.0.1:27x pw\n", "line 1: '127.0.0.1:27x': the port must be 1 to 65535"},
-      {"a localhost pw\n", "line 1: 'localhost' is not HOST:PORT"},
-      {"a ::1:27020 pw\n", "line 1: '::1:27020': write an IPv6 address as [ADDRESS]:PORT"},
+      {"a 127.0.0.1:0 pw\n", "line 1: the second field (HOST:PORT): the port must be 1 to 65535"},
+      {"a 127.0.0.1:65536 pw\n",
+       "line 1: the second field (HOST:PORT): the port must be 1 to 65535"},
+      {"a 127.0.0.1:27x pw\n", "line 1: the second field (HOST:PORT): the port must be 1 to 65535"},
+      {"a localhost pw\n", "line 1: the second field (HOST:PORT) is not HOST:PORT"},
+      {"a ::1:27020 pw\n",
+       "line 1: the second field (HOST:PORT): write an IPv6 address as [ADDRESS]:PORT"},
       {"#\n\na,b 127.0.0.1:1 pw\n",
-       "line 3: server name 'a,b' must be letters, digits, '.', '_' or '-'"},
+       "line 3: the first field (NAME) must be letters, digits, '.', '_' or '-'"},
+      // Fields out of order: the password is never shown.
+      {"island s3cr:et 10.0.0.5:27020\n",
+       "line 1: the second field (HOST:PORT): the port must be 1 to 65535"},
+      {"island s3cret 10.0.0.5:27020\n", "line 1: the second field (HOST:PORT) is not HOST:PORT"},
+      {"s3cr,et island 10.0.0.5:27020\n",
+       "line 1: the first field (NAME) must be letters, digits, '.', '_' or '-'"},
+      {"10.0.0.5:27020 island s3cret\n",
+       "line 1: the first field (NAME) must be letters, digits, '.', '_' or '-'"},
   };
   for (const auto& c : cases) {
     try {
@@ -348,6 +358,32 @@ TEST_F(TempDir, AServersFileThatIsNoFileIsAUsageError) {
     int exit_code = -1;
     EXPECT_FALSE(ParseCommandLine(3, argv, std::nullopt, options, exit_code)) << path;
     EXPECT_EQ(exit_code, kExitUsage) << path;
+  }
+}
+
+TEST_F(TempDir, AServersFileOthersMayReadIsWarnedAboutWithoutItsPasswords) {
+  const fs::path file = dir_ / "servers.txt";
+  std::ofstream(file) << "island 10.0.0.5:27020 s3cret\n";
+  const struct {
+    fs::perms mode;
+    bool warned;
+  } cases[] = {
+      {fs::perms::owner_read | fs::perms::owner_write, false},
+      {fs::perms::owner_read | fs::perms::group_read, true},
+      {fs::perms::owner_read | fs::perms::others_read, true},
+  };
+  for (const auto& c : cases) {
+    fs::permissions(file, c.mode);
+    const std::string path = file.string();
+    const char* argv[] = {"quillmoor-watch", "--servers", path.c_str()};
+    WatchOptions options;
+    int exit_code = -1;
+    ASSERT_TRUE(ParseCommandLine(3, argv, std::nullopt, options, exit_code));
+    ASSERT_EQ(options.warnings.size(), c.warned ? 1u : 0u) << static_cast<int>(c.mode);
+    if (c.warned) {
+      EXPECT_NE(options.warnings[0].find("chmod 600"), std::string::npos);
+      EXPECT_EQ(options.warnings[0].find("s3cret"), std::string::npos);
+    }
   }
 }
 

@@ -27,12 +27,15 @@ int main(int argc, char** argv) {
                                  options, exit_code)) {
       return exit_code;
     }
+    for (const auto& warning : options.warnings) {
+      std::cerr << "quillmoor-watch: warning: " << warning << '\n';
+    }
     if (options.plot_from_csv) {
       return watch::RunPlot(options, std::cerr);
     }
     watch::Outputs outputs(std::cerr);
-    if (const int code =
-            watch::AttachSinks(options, std::cout, isatty(fileno(stdout)) != 0, outputs);
+    if (const int code = watch::AttachSinks(options, std::cout, isatty(STDOUT_FILENO) != 0, outputs,
+                                            STDOUT_FILENO);
         code != watch::kExitOk) {
       return code;
     }
@@ -42,5 +45,5 @@ int main(int argc, char** argv) {
   } catch (...) {
     std::cerr << "quillmoor-watch: unknown error\n";
   }
-  return watch::kExitFailure;
+  return watch::kExitUnexpected;
 }

@@ -58,8 +58,9 @@ void AddCounter(MetricFamily& family, const std::string& server, const char* lab
 }  // namespace
 
 FleetMetrics::FleetMetrics(const std::vector<std::string>& servers,
-                           const std::vector<std::string>& followed, std::string version)
-    : version_(std::move(version)) {
+                           const std::vector<std::string>& followed, std::string version,
+                           std::optional<std::chrono::milliseconds> fresh_for)
+    : version_(std::move(version)), fresh_for_(fresh_for) {
   for (const auto& name : servers) {
     Server s;
     s.name = name;
@@ -102,8 +103,10 @@ void FleetMetrics::Observe(const Sample& sample) {
     return;
   }
   ++s->polls[static_cast<std::size_t>(sample.status)];
+  s->last_poll = EpochSeconds(sample.time);
   s->up = sample.status == Status::kOk && sample.objects.has_value();
   if (s->up) {
+    s->last_count = sample.time;
     if (s->count_before_gc) {
       s->gc_last_drop = *s->count_before_gc - *sample.objects;
       s->count_before_gc.reset();
@@ -148,15 +151,33 @@ void FleetMetrics::ObserveStatsLine(std::string_view server, std::string_view li
   }
 }
 
+void FleetMetrics::GiveUpLog(std::string_view server) {
+  const std::lock_guard lock(mutex_);
+  if (Server* s = Find(server); s && s->follows_log) {
+    s->log_given_up = true;
+  }
+}
+
 std::vector<MetricFamily> FleetMetrics::Collect() const {
+  return Collect(std::chrono::time_point_cast<std::chrono::milliseconds>(Clock::now()));
+}
+
+std::vector<MetricFamily> FleetMetrics::Collect(Time now) const {
   std::vector<Server> servers;
   {
     const std::lock_guard lock(mutex_);
     servers = servers_;
   }
-  auto up =
-      Family("quillmoor_up", "1 when the last poll of the server got its object count, else 0",
-             MetricType::Gauge);
+  for (auto& s : servers) {
+    if (s.up && fresh_for_ && *s.last_count + *fresh_for_ < now) {
+      s.up = false;
+      s.objects.reset();
+    }
+  }
+  auto up = Family("quillmoor_up",
+                   "1 when the last poll of the server got its object count and that count is "
+                   "recent (within the poll interval plus the timeout), else 0",
+                   MetricType::Gauge);
   auto objects = Family("quillmoor_uobjects",
                         "The engine's object count at the last poll; absent while the server "
                         "does not answer with a count",
@@ -165,6 +186,14 @@ std::vector<MetricFamily> FleetMetrics::Collect() const {
       Family("quillmoor_last_success_timestamp_seconds",
              "When the server last answered with its object count, in seconds since the epoch",
              MetricType::Gauge);
+  auto last_poll = Family("quillmoor_last_poll_timestamp_seconds",
+                          "When the watcher last finished a poll of the server, whatever its "
+                          "result, in seconds since the epoch",
+                          MetricType::Gauge);
+  auto given_up = Family("quillmoor_stats_log_given_up",
+                         "1 when the watcher could no longer read the server's statistics log "
+                         "and stopped following it (its counters no longer move), else 0",
+                         MetricType::Gauge);
   auto polls = Family("quillmoor_polls_total",
                       "Polls of the server by result: ok, down (no connection or no reply in "
                       "time), error (a reply that is not a count), auth_failed",
@@ -196,6 +225,9 @@ std::vector<MetricFamily> FleetMetrics::Collect() const {
     if (s.last_success) {
       AddGauge(last_success, s.name, *s.last_success);
     }
+    if (s.last_poll) {
+      AddGauge(last_poll, s.name, *s.last_poll);
+    }
     for (std::size_t r = 0; r < kResults.size(); ++r) {
       AddCounter(polls, s.name, "result", kResults[r], s.polls[r]);
     }
@@ -216,6 +248,7 @@ std::vector<MetricFamily> FleetMetrics::Collect() const {
         }
       }
       Add(passes, s.name).counter.value = static_cast<double>(s.structure_passes);
+      AddGauge(given_up, s.name, s.log_given_up ? 1 : 0);
     }
     if (s.structures_applied) {
       AddGauge(applied, s.name, *s.structures_applied);
@@ -233,8 +266,8 @@ std::vector<MetricFamily> FleetMetrics::Collect() const {
   info.metric.back().gauge.value = 1;
 
   std::vector<MetricFamily> families;
-  for (auto* f : {&up, &objects, &last_success, &polls, &round_trip, &forced, &passes, &applied,
-                  &found, &drop, &info}) {
+  for (auto* f : {&up, &objects, &last_success, &last_poll, &polls, &given_up, &round_trip, &forced,
+                  &passes, &applied, &found, &drop, &info}) {
     if (!f->metric.empty()) {
       families.push_back(std::move(*f));
     }

@@ -30,17 +30,22 @@ inline constexpr std::array<double, 14> kRoundTripBuckets = {
 
 class FleetMetrics final : public prometheus::Collectable {
  public:
-  // The most series one server has: up, uobjects, last success, 4 poll
+  // The most series one server has: up, uobjects, last success, last poll,
+  // the log given up, 4 poll
   // results, the histogram (15 buckets, sum, count), 3 forced-collection
   // triggers (auto-timer, rcon, any other), structure passes, applied and
   // found, and the last drop. Nothing grows with the number of polls.
-  static constexpr std::size_t kMaxSeriesPerServer = 31;
+  static constexpr std::size_t kMaxSeriesPerServer = 33;
 
   // `servers` are the label values, in the order scrapes list them;
   // `followed` are those whose statistics log is read, whose log counters
   // are therefore shown from 0. `version` labels the build information.
+  // With `fresh_for`, a server is up only while its last count is younger
+  // than that when scraped: a poll loop that stalls, or a server that took
+  // the connection and never answers, cannot leave it up.
   FleetMetrics(const std::vector<std::string>& servers, const std::vector<std::string>& followed,
-               std::string version);
+               std::string version,
+               std::optional<std::chrono::milliseconds> fresh_for = std::nullopt);
 
   // An observation of a server given at construction; others are ignored.
   void Observe(const Sample& sample);
@@ -48,14 +53,22 @@ class FleetMetrics final : public prometheus::Collectable {
   // neither a forced collection nor a structure pass are ignored.
   void ObserveStatsLine(std::string_view server, std::string_view line);
 
-  // Every series as it stands. Any thread.
+  // The watcher stopped reading the server's statistics log: its counters
+  // stay as they are, and a gauge says so.
+  void GiveUpLog(std::string_view server);
+
+  // Every series as it stands now, or at `now`. Any thread.
   std::vector<prometheus::MetricFamily> Collect() const override;
+  std::vector<prometheus::MetricFamily> Collect(Time now) const;
 
  private:
   struct Server {
     std::string name;
     bool follows_log = false;
+    bool log_given_up = false;
     bool up = false;
+    std::optional<Time> last_count;        // when `objects` was observed
+    std::optional<double> last_poll;       // seconds since the epoch
     std::optional<std::int64_t> objects;   // the last count, while the server gives one
     std::optional<double> last_success;    // seconds since the epoch
     std::array<std::uint64_t, 4> polls{};  // by Status: ok, down, error, auth-failed
@@ -77,6 +90,7 @@ class FleetMetrics final : public prometheus::Collectable {
   mutable std::mutex mutex_;
   std::vector<Server> servers_;  // fixed at construction
   std::string version_;
+  std::optional<std::chrono::milliseconds> fresh_for_;
 };
 
 }  // namespace watch

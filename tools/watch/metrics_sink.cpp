@@ -1,7 +1,10 @@
 #include "watch/metrics_sink.h"
 
+#include <atomic>
+#include <chrono>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include <fmt/format.h>
 #include <prometheus/exposer.h>
@@ -21,11 +24,17 @@ struct MetricsSink::Followed {
 
 namespace {
 
-// The HTTP server's threads: a scrape at a time is the normal load, the
-// second keeps one slow client from holding up Prometheus. A client that
-// sends nothing is dropped after the timeout.
-constexpr char kServerThreads[] = "2";
-constexpr char kRequestTimeoutMs[] = "10000";
+// Each connection holds one of the HTTP server's threads until its request
+// is read and answered, or the timeout ends it: a client that connects and
+// sends nothing (or sends slowly) keeps a thread for at most the timeout.
+// Threads enough for a dozen such clients beside Prometheus, and a timeout
+// far below a scrape's, keep a scrape answered within a second; beyond the
+// threads, at most kQueuedConnections accepted connections wait, and the
+// rest wait in the kernel's backlog, so no client can make the watcher hold
+// more. No keep-alive: Prometheus reconnects at each scrape anyway.
+constexpr char kServerThreads[] = "16";
+constexpr char kQueuedConnections[] = "16";
+constexpr char kRequestTimeoutMs[] = "500";
 
 // The HTTP server says only that it could not start: binding a socket to the
 // same address tells why (the port in use, an address not of this machine).
@@ -87,14 +96,17 @@ MetricsSink::MetricsSink(const WatchOptions& options, Reporter& reporter) : repo
     followed.push_back(log.server);
     logs_.push_back({log.server, std::make_unique<StatsLogFollower>(log.path)});
   }
-  metrics_ = std::make_shared<FleetMetrics>(names, followed, QUILLMOOR_VERSION);
+  // A poll takes up to the timeout after its interval; a forced collection
+  // before it, one more.
+  const auto fresh_for = options.interval + options.timeout * (options.force_gc_every ? 2 : 1);
+  metrics_ = std::make_shared<FleetMetrics>(names, followed, QUILLMOOR_VERSION, fresh_for);
 
   const ListenAddress& address = *options.metrics;
   const std::string where = FormatListenAddress(address);
   try {
-    exposer_ = std::make_unique<prometheus::Exposer>(
-        std::vector<std::string>{"listening_ports", where, "num_threads", kServerThreads,
-                                 "request_timeout_ms", kRequestTimeoutMs});
+    exposer_ = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
+        "listening_ports", where, "num_threads", kServerThreads, "connection_queue",
+        kQueuedConnections, "request_timeout_ms", kRequestTimeoutMs, "enable_keep_alive", "no"});
   } catch (const std::exception&) {
     throw ListenError(
         fmt::format("--metrics: cannot listen on {}: {}", where, WhyNotListening(address)));
@@ -104,10 +116,50 @@ MetricsSink::MetricsSink(const WatchOptions& options, Reporter& reporter) : repo
   if (const auto ports = exposer_->GetListeningPorts(); !ports.empty()) {
     bound.port = static_cast<std::uint16_t>(ports.front());
   }
+  bound_ = bound;
   url_ = fmt::format("http://{}/metrics", FormatListenAddress(bound));
 }
 
-MetricsSink::~MetricsSink() = default;
+// The HTTP server notices its stop only when its wait for a connection
+// ends, which it does every 2 s with none coming: connections of our own end
+// that wait at once, so the watcher stops within a moment.
+MetricsSink::~MetricsSink() {
+  if (!exposer_) {
+    return;
+  }
+  std::atomic<bool> stopped{false};
+  std::thread knock;
+  try {
+    knock = std::thread([&stopped, address = bound_] {
+      try {
+        asio::io_context io;
+        std::error_code ec;
+        auto ip = asio::ip::make_address(address.host, ec);
+        if (ec) {
+          return;
+        }
+        if (ip.is_unspecified()) {
+          ip = asio::ip::address_v4::loopback();
+        }
+        while (!stopped) {
+          asio::ip::tcp::socket socket(io);
+          socket.connect({ip, address.port}, ec);
+          socket.close(ec);
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+      } catch (const std::exception&) {
+        // No knock: the stop takes its 2 s.
+      }
+    });
+  } catch (const std::exception&) {
+    // No thread: the stop takes its 2 s.
+  }
+  exposer_.reset();
+  stopped = true;
+  if (knock.joinable()) {
+    knock.join();
+  }
+}
 
 void MetricsSink::Start() {
   reporter_.Note(fmt::format("metrics at {}", url_));
@@ -120,6 +172,7 @@ void MetricsSink::Start() {
     } catch (const std::exception& e) {
       reporter_.Fail(fmt::format("{}; its metrics are not shown", e.what()));
       log.follower.reset();
+      metrics_->GiveUpLog(log.server);
     }
   }
 }
@@ -136,6 +189,7 @@ void MetricsSink::Add(const Sample& sample) {
     } catch (const std::exception& e) {
       reporter_.Fail(fmt::format("{}; its metrics are no longer updated", e.what()));
       log.follower.reset();
+      metrics_->GiveUpLog(log.server);
     }
   }
   metrics_->Observe(sample);

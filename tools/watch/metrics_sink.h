@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "watch/listen_address.h"
 #include "watch/options.h"
 #include "watch/sink.h"
 
@@ -57,6 +58,7 @@ class MetricsSink final : public Sink {
   // Declared after metrics_: it stops serving before they go.
   std::unique_ptr<prometheus::Exposer> exposer_;
   std::vector<Followed> logs_;
+  ListenAddress bound_;
   std::string url_;
 };
 

@@ -150,6 +150,11 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
         if (more.empty()) {
           usage(fmt::format("{} lists no server", servers_file));
         }
+        if (ReadableByOthers(servers_file)) {
+          out.warnings.push_back(
+              fmt::format("{} holds passwords but its group or others may read it: chmod 600 {}",
+                          servers_file, servers_file));
+        }
         for (auto& s : more) {
           out.servers.push_back(std::move(s));
         }

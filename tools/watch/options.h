@@ -15,10 +15,18 @@
 
 namespace watch {
 
-// Process exit codes.
-inline constexpr int kExitOk = 0;       // stopped cleanly, every output written
-inline constexpr int kExitFailure = 1;  // an output failed, or a password was refused
-inline constexpr int kExitUsage = 2;    // bad command line, servers file or environment
+// Process exit codes. A service manager restarts on kExitFailure and
+// kExitUnexpected, never on kExitUsage or kExitAuth: starting again would
+// fail the same way, and a refused password sent again and again gets the
+// watcher's address blocked by the servers.
+inline constexpr int kExitOk = 0;  // stopped cleanly, every output written
+// The run ended but an output failed, or some servers refused the password
+// while others were polled.
+inline constexpr int kExitFailure = 1;
+// Bad command line, servers file or environment, or --metrics cannot listen.
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitAuth = 3;        // every server refused the password
+inline constexpr int kExitUnexpected = 4;  // an unexpected failure ended the run
 
 // The environment variable that holds the password for --server.
 inline constexpr const char* kPasswordVariable = "QUILLMOOR_RCON_PASSWORD";
@@ -44,6 +52,9 @@ struct WatchOptions {
   std::vector<StatsLogSpec> stats_logs;
   // `plot` subcommand: draw from this CSV file instead of running.
   std::optional<std::filesystem::path> plot_from_csv;
+  // Warnings for the operator before the run begins (a servers file that
+  // others may read); the run goes on.
+  std::vector<std::string> warnings;
 };
 
 // Parses argv. `password` is the value of kPasswordVariable, if set. On a

@@ -45,6 +45,11 @@ int OpenRegular(const std::filesystem::path& path, int flags, std::string_view w
 
 }  // namespace
 
+bool ReadableByOthers(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 std::string ReadRegularFile(const std::filesystem::path& path) {
   const int fd = OpenRegular(path, O_RDONLY, "read");
   std::string text;

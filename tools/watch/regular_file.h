@@ -15,6 +15,10 @@ namespace watch {
 // The whole file. Throws std::runtime_error "cannot read PATH: REASON".
 std::string ReadRegularFile(const std::filesystem::path& path);
 
+// Whether the file's group or others may read it (a file that holds
+// passwords should not let them). False when it cannot be looked at.
+bool ReadableByOthers(const std::filesystem::path& path);
+
 // A regular file open for appending, created (mode 0666 less the umask) when
 // missing. Every write goes to the end, whole or with an error.
 class AppendFile {

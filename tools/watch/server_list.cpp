@@ -21,38 +21,40 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
 }
 
-void CheckName(std::string_view name) {
+// `shown` stands for the text in messages: the text itself on the command
+// line; in a servers file, the field's place, since a line with its fields
+// out of order may hold the password where the text is expected.
+void CheckName(std::string_view name, std::string_view shown) {
   const bool ok = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
            c == '_' || c == '-';
   });
   if (!ok) {
-    throw std::invalid_argument(
-        fmt::format("server name '{}' must be letters, digits, '.', '_' or '-'", name));
+    throw std::invalid_argument(fmt::format("{} must be letters, digits, '.', '_' or '-'", shown));
   }
 }
 
 // "host:port" or "[v6]:port".
-void ParseAddress(std::string_view text, ServerSpec& out) {
+void ParseAddress(std::string_view text, std::string_view shown, ServerSpec& out) {
   const auto colon = text.rfind(':');
   if (colon == std::string_view::npos || colon == 0) {
-    throw std::invalid_argument(fmt::format("'{}' is not HOST:PORT", text));
+    throw std::invalid_argument(fmt::format("{} is not HOST:PORT", shown));
   }
   std::string_view host = text.substr(0, colon);
   const std::string_view port = text.substr(colon + 1);
   if (host.front() == '[') {
     if (host.size() < 3 || host.back() != ']') {
-      throw std::invalid_argument(fmt::format("'{}' is not [ADDRESS]:PORT", text));
+      throw std::invalid_argument(fmt::format("{} is not [ADDRESS]:PORT", shown));
     }
     host = host.substr(1, host.size() - 2);
   } else if (host.find(':') != std::string_view::npos) {
-    throw std::invalid_argument(fmt::format("'{}': write an IPv6 address as [ADDRESS]:PORT", text));
+    throw std::invalid_argument(fmt::format("{}: write an IPv6 address as [ADDRESS]:PORT", shown));
   }
   unsigned value = 0;
   const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
   if (port.empty() || ec != std::errc() || end != port.data() + port.size() || value == 0 ||
       value > 65535) {
-    throw std::invalid_argument(fmt::format("'{}': the port must be 1 to 65535", text));
+    throw std::invalid_argument(fmt::format("{}: the port must be 1 to 65535", shown));
   }
   out.host = std::string(host);
   out.port = static_cast<std::uint16_t>(value);
@@ -67,8 +69,9 @@ ServerSpec ParseServerArgument(std::string_view text, const std::string& passwor
   }
   ServerSpec target;
   target.name = std::string(text.substr(0, eq));
-  CheckName(target.name);
-  ParseAddress(text.substr(eq + 1), target);
+  CheckName(target.name, fmt::format("server name '{}'", target.name));
+  const std::string_view address = text.substr(eq + 1);
+  ParseAddress(address, fmt::format("'{}'", address), target);
   target.password = password;
   return target;
 }
@@ -93,8 +96,8 @@ std::vector<ServerSpec> ParseServersFile(std::string_view text) {
       }
       ServerSpec target;
       target.name = std::string(line.substr(0, b1));
-      CheckName(target.name);
-      ParseAddress(line.substr(a, b2 - a), target);
+      CheckName(target.name, "the first field (NAME)");
+      ParseAddress(line.substr(a, b2 - a), "the second field (HOST:PORT)", target);
       target.password = std::string(Trim(line.substr(b2)));
       servers.push_back(std::move(target));
     } catch (const std::invalid_argument& e) {

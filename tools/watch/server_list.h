@@ -23,7 +23,8 @@ ServerSpec ParseServerArgument(std::string_view text, const std::string& passwor
 // One server a line, "NAME HOST:PORT PASSWORD"; the password is the rest of
 // the line after the address, so it may hold blanks (but not begin or end
 // with one). Blank lines and lines whose first non-blank is '#' are skipped;
-// CR LF endings are accepted.
+// CR LF endings are accepted. Messages name a bad field by its place, never
+// by its text: a line with its fields out of order may show a password.
 std::vector<ServerSpec> ParseServersFile(std::string_view text);
 
 // Throws when two servers share a name; names are what rows are told apart by.

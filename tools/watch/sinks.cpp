@@ -13,6 +13,7 @@
 #include "watch/chart.h"
 #include "watch/csv.h"
 #include "watch/metrics_sink.h"
+#include "watch/quick_output.h"
 #include "watch/table.h"
 
 namespace watch {
@@ -21,9 +22,13 @@ namespace {
 
 class TableSink final : public Sink {
  public:
-  TableSink(const std::vector<ServerSpec>& servers, std::ostream& out, bool terminal,
+  TableSink(const std::vector<ServerSpec>& servers, std::ostream& out, int out_fd, bool terminal,
             Reporter& reporter)
-      : table_(Names(servers)), out_(out), terminal_(terminal), reporter_(reporter) {}
+      : table_(Names(servers)), out_(out), terminal_(terminal), reporter_(reporter) {
+    if (out_fd >= 0) {
+      quick_ = std::make_unique<QuickOutput>(out_fd);
+    }
+  }
 
   void Start() override {
     if (terminal_) {
@@ -42,6 +47,20 @@ class TableSink final : public Sink {
 
   // The table starts again below the message.
   void Interrupted() override { drawn_ = 0; }
+
+  // A reader that takes nothing holds up the stop by a moment at most.
+  void Finish() override {
+    if (!quick_) {
+      return;
+    }
+    quick_->Drain(kDrainGrace);
+    if (quick_->dropped() > 0) {
+      reporter_.Note(fmt::format(
+          "standard output did not keep up: {} table {} not shown (polls, rows and metrics "
+          "were not held up)",
+          quick_->dropped(), quick_->dropped() == 1 ? "update was" : "updates were"));
+    }
+  }
 
  private:
   static std::vector<std::string> Names(const std::vector<ServerSpec>& servers) {
@@ -72,15 +91,31 @@ class TableSink final : public Sink {
       text = fmt::format("\x1b[{}F\x1b[J", drawn_);
     }
     text += table_.Render(Width(), now);
-    drawn_ = table_.line_count();
-    Write(text);
+    // A dropped drawing leaves the previous one on the screen: the next
+    // moves up over that one.
+    if (Write(text)) {
+      drawn_ = table_.line_count();
+    }
   }
 
   // A reader that went away (`... | head`) ends the table, not the run: the
-  // CSV file and the chart go on. Any other failure is the table's.
-  void Write(const std::string& text) {
+  // CSV file and the chart go on. Any other failure is the table's. False
+  // when the text was not taken.
+  bool Write(const std::string& text) {
     if (closed_) {
-      return;
+      return false;
+    }
+    if (quick_) {
+      switch (quick_->Write(text)) {
+        case QuickOutput::Result::kTaken:
+          return true;
+        case QuickOutput::Result::kDropped:
+          return false;
+        case QuickOutput::Result::kClosed:
+          closed_ = true;
+          reporter_.Note("standard output was closed: the table is no longer shown");
+          return false;
+      }
     }
     errno = 0;
     out_ << text << std::flush;
@@ -88,16 +123,20 @@ class TableSink final : public Sink {
       if (errno == EPIPE) {
         closed_ = true;
         reporter_.Note("standard output was closed: the table is no longer shown");
-        return;
+        return false;
       }
       throw std::runtime_error("cannot write the table to standard output");
     }
+    return true;
   }
+
+  static constexpr std::chrono::milliseconds kDrainGrace{200};
 
   Table table_;
   std::ostream& out_;
   bool terminal_;
   Reporter& reporter_;
+  std::unique_ptr<QuickOutput> quick_;  // null: `out_` is written as is
   std::size_t drawn_ = 0;
   bool closed_ = false;
 };
@@ -132,7 +171,8 @@ class CsvSink final : public Sink {
 
 }  // namespace
 
-int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs) {
+int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs,
+                int out_fd) {
   // Sinks get each observation in this order; none writes before Start.
   try {
     // Listening first: a port in use stops the run before a file is touched.
@@ -148,7 +188,7 @@ int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, O
       outputs.Attach(std::make_unique<ChartSink>(options.plot, options.stats_logs, outputs));
     }
     if (!options.quiet) {
-      outputs.Attach(std::make_unique<TableSink>(options.servers, out, terminal, outputs));
+      outputs.Attach(std::make_unique<TableSink>(options.servers, out, out_fd, terminal, outputs));
     }
     if (metrics) {
       outputs.Attach(std::move(metrics));
@@ -173,7 +213,7 @@ void ChartSink::Finish() {
     }
   }
   try {
-    DrawChart(path_, samples_, marks);
+    DrawChart(path_, samples_.samples(), marks);
   } catch (const std::exception& e) {
     reporter_.Fail(fmt::format("no chart: {}", e.what()));
     return;

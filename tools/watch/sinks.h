@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "watch/chart_samples.h"
 #include "watch/options.h"
 #include "watch/sample.h"
 #include "watch/sink.h"
@@ -19,26 +20,29 @@ namespace watch {
 // start is reported through outputs.Fail and the result is the exit code
 // (kExitUsage when the exporter cannot listen, kExitFailure when the CSV
 // file cannot be opened or no chart could be written where --plot says): the
-// run must not begin. kExitOk otherwise.
-int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs);
+// run must not begin. kExitOk otherwise. With `out_fd`, the table is
+// written to that descriptor instead of `out`, never waiting for its reader
+// (see quick_output.h).
+int AttachSinks(const WatchOptions& options, std::ostream& out, bool terminal, Outputs& outputs,
+                int out_fd = -1);
 
-// Keeps the observations and draws them when finished, with the forced
-// collections of `logs`. A log that cannot be read costs its marks, not the
-// chart. Reports through `reporter`, which must outlive the sink.
+// Keeps the observations (in bounded memory: see chart_samples.h) and draws
+// them when finished, with the forced collections of `logs`. A log that cannot be read costs its
+// marks, not the chart. Reports through `reporter`, which must outlive the sink.
 class ChartSink final : public Sink {
  public:
   // Throws std::runtime_error when no chart could be written at `path`, so
   // that the run does not begin.
   ChartSink(std::filesystem::path path, std::vector<StatsLogSpec> logs, Reporter& reporter);
 
-  void Add(const Sample& sample) override { samples_.push_back(sample); }
+  void Add(const Sample& sample) override { samples_.Add(sample); }
   void Finish() override;
 
  private:
   std::filesystem::path path_;
   std::vector<StatsLogSpec> logs_;
   Reporter& reporter_;
-  std::vector<Sample> samples_;
+  ChartSamples samples_;
 };
 
 // Draws options.plot from options.plot_from_csv and the statistics logs;

@@ -73,6 +73,9 @@ class Watch {
     }
     io_.run();
     outputs_.Finish();
+    if (!servers_.empty() && refused_ == servers_.size()) {
+      return kExitAuth;
+    }
     return outputs_.failed() ? kExitFailure : kExitOk;
   }
 
@@ -163,6 +166,7 @@ class Watch {
         outputs_.Add({Now(), s.target.name, std::nullopt, Status::kAuthFailed, e.what()});
         outputs_.Fail(fmt::format("{} ({}:{}): {}; it is no longer polled", s.target.name,
                                   s.target.host, s.target.port, e.what()));
+        ++refused_;
         if (--polling_ == 0) {
           Stop();  // nothing left to watch
         }
@@ -200,6 +204,7 @@ class Watch {
   asio::steady_timer stop_timer_;
   std::vector<std::unique_ptr<Server>> servers_;
   std::size_t polling_ = 0;  // servers whose loop goes on
+  std::size_t refused_ = 0;  // servers that refused the password
   bool stopping_ = false;
 };
 
