@@ -8,7 +8,8 @@
 set -euo pipefail
 
 ZIP=$(realpath "$1")
-export WINEPREFIX=$2
+# Wine takes an absolute prefix only.
+export WINEPREFIX=$(realpath -m "$2")
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=C.UTF-8
@@ -21,7 +22,7 @@ fail() {
 }
 
 mkdir -p "$WINEPREFIX"
-wine cmd /c exit >/dev/null 2>&1
+wine cmd /c exit >/dev/null 2>&1 || fail "Wine does not start in $WINEPREFIX"
 SYSTEM32="$WINEPREFIX/drive_c/windows/system32"
 [ -d "$SYSTEM32" ] || fail "no Wine prefix at $WINEPREFIX"
 
