@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
         "Exit codes of check: 0 the plugin runs the file as written; 1 warnings (values it "
         "corrects or ignores); 2 errors (settings lost, the file replaced, a command that cannot "
         "work). 3 for any command: bad command line, unreadable input, refused write."};
+    app.set_version_flag("--version", std::string("quillmoor-config ") + QUILLMOOR_VERSION);
     app.require_subcommand(1);
     std::string check_path = ".", init_dir, key;
     config_tool::CheckOptions options;

@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <optional>
+#include <string>
 
+#include "watch/credentials.h"
 #include "watch/options.h"
 #include "watch/sink.h"
 #include "watch/sinks.h"
@@ -19,12 +22,17 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   try {
-    const char* password = std::getenv(watch::kPasswordVariable);
+    std::optional<std::string> password;
+    try {
+      password = watch::ServerPassword(std::getenv(watch::kPasswordVariable),
+                                       std::getenv("CREDENTIALS_DIRECTORY"));
+    } catch (const std::exception& e) {
+      std::cerr << "quillmoor-watch: " << e.what() << '\n';
+      return watch::kExitUsage;
+    }
     watch::WatchOptions options;
     int exit_code = 0;
-    if (!watch::ParseCommandLine(argc, argv,
-                                 password ? std::optional<std::string>(password) : std::nullopt,
-                                 options, exit_code)) {
+    if (!watch::ParseCommandLine(argc, argv, password, options, exit_code)) {
       return exit_code;
     }
     for (const auto& warning : options.warnings) {

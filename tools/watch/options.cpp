@@ -49,12 +49,14 @@ bool ParseCommandLine(int argc, const char* const* argv, const std::optional<std
                   formats::kStatsCommand) +
       "Exit codes: 0 stopped cleanly; 1 an output could not be written or a password was "
       "refused; 2 bad command line, servers file or environment, or the metrics port in use."};
+  app.set_version_flag("--version", std::string("quillmoor-watch ") + QUILLMOOR_VERSION);
   std::vector<std::string> server_args, stats_log_args;
   std::string servers_file, csv, plot;
   double interval = 10, timeout = 5, duration = 0, force_every = 0;
   app.add_option("--server", server_args,
                  "A server to watch, NAME=HOST:PORT (repeatable); the password comes from "
-                 "the environment variable QUILLMOOR_RCON_PASSWORD")
+                 "the environment variable QUILLMOOR_RCON_PASSWORD or, under systemd, the "
+                 "credential rcon-password")
       ->type_name("NAME=HOST:PORT");
   app.add_option("--servers", servers_file,
                  "File of servers, one a line: NAME HOST:PORT PASSWORD ('#' starts a comment)")
