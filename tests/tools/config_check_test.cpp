@@ -308,6 +308,82 @@ TEST(ConfigCheckTest, EachMistakeIsPlacedAndExplained) {
   }
 }
 
+// A setting's exact name in another section or at the top level: where it
+// belongs is named, and a value the plugin never reads is an error.
+TEST(ConfigCheckTest, AKeyInTheWrongPlaceIsToldWhereItBelongs) {
+  const struct {
+    const char* name;
+    std::function<void(json&)> edit;
+    Severity severity;
+    const char* key;
+    const char* in_fix;
+  } cases[] = {
+      {"top-level key inside a section",
+       [](json& d) {
+         d.erase("VerboseLogging");
+         d["AutoGC"]["VerboseLogging"] = true;
+       },
+       E, "AutoGC.VerboseLogging", "move it to the top level"},
+      {"section key at the top level",
+       [](json& d) {
+         d["AutoGC"].erase("IntervalMinutes");
+         d["IntervalMinutes"] = 30;
+       },
+       E, "IntervalMinutes", "move it to AutoGC"},
+      {"key of another section",
+       [](json& d) {
+         d["PhysicsCVars"].erase("ServerMaxFPS");
+         d["GCCVars"]["ServerMaxFPS"] = 60;
+       },
+       E, "GCCVars.ServerMaxFPS", "move it to PhysicsCVars"},
+      {"a name several sections hold", [](json& d) { d["Rcon"]["Enabled"] = false; }, E,
+       "Rcon.Enabled", "move it to one of AutoGC, GCCVars, PhysicsCVars or StructureNetFreq"},
+      {"also set where it belongs", [](json& d) { d["AutoGC"]["VerboseLogging"] = true; }, W,
+       "AutoGC.VerboseLogging", "delete it: VerboseLogging is set at line"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    json doc = Defaults();
+    c.edit(doc);
+    const CheckResult r = CheckConfigText(doc.dump(2));
+    ASSERT_EQ(r.findings.size(), 1u) << r.findings[0].message;
+    EXPECT_EQ(r.findings[0].severity, c.severity);
+    EXPECT_EQ(r.findings[0].key_path, c.key);
+    EXPECT_NE(r.findings[0].fix.find(c.in_fix), std::string::npos) << r.findings[0].fix;
+    EXPECT_EQ(r.ExitCode(), c.severity == E ? kExitErrors : kExitWarnings);
+  }
+}
+
+// Invisible and look-alike letters in a key reach the terminal and the JSON
+// report escaped, never as blanks.
+TEST(ConfigCheckTest, InvisibleAndLookAlikeLettersAreShownEscaped) {
+  std::ifstream in(QUILLMOOR_GOLDEN_DIR "/PluginConfig.json");
+  std::string text(std::istreambuf_iterator<char>(in), {});
+  text.replace(text.find("\"IntervalMinutes\""), 17, "\"Interval\xc2\xa0Minutes\"");
+  text.replace(text.find("\"ChaosMaxSubSteps\": 2"), 21, "\"ChaosMaxSubSteps\": \"2\xe2\x80\x8b\"");
+  text.replace(text.find("\"ServerMaxFPS\""), 14, "\"ServerM\xd0\xb0xFPS\"");
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "quillmoor-config-invisible.json";
+  std::ofstream(path, std::ios::binary) << text;
+  std::ostringstream out, err, js, js_err;
+  RunCheck(path, {}, out, err);
+  RunCheck(path, {.as_json = true}, js, js_err);
+  std::filesystem::remove(path);
+  for (const char* shown : {"AutoGC.Interval\\u00a0Minutes", "PhysicsCVars.ServerM\\u0430xFPS"}) {
+    EXPECT_NE(out.str().find(shown), std::string::npos) << out.str();
+  }
+  std::string messages;
+  const json report = json::parse(js.str());
+  for (const auto& f : report["findings"]) {
+    messages += f["message"].get<std::string>() + f["fix"].get<std::string>();
+  }
+  EXPECT_NE(messages.find("2\\u200b"), std::string::npos) << messages;
+  for (const std::string raw : {"\xc2\xa0", "\xe2\x80\x8b", "\xd0\xb0"}) {
+    EXPECT_EQ(out.str().find(raw), std::string::npos);
+    EXPECT_EQ(messages.find(raw), std::string::npos);
+  }
+}
+
 TEST(ConfigCheckTest, TheSuggestionNamesTheKnownKey) {
   json doc = Defaults();
   doc["AutoGC"]["IntervalMinute"] = 10;

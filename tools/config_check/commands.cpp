@@ -1,5 +1,6 @@
 #include "config_check/commands.h"
 
+#include <cstdint>
 #include <vector>
 
 #include <fmt/format.h>
@@ -67,6 +68,31 @@ std::string ShownName(const fs::path& path) {
   return formats::TerminalSafe(Utf8Name(path));
 }
 
+// A key of the file for a terminal: every setting's name is ASCII, so any
+// other letter in a key (a Cyrillic "а" in "IntervаlMinutes") is the mistake
+// and is shown as \u0430, beside the invisible ones TerminalSafe escapes.
+std::string KeyShown(std::string_view key) {
+  const std::string safe = formats::TerminalSafe(key);
+  std::string out;
+  for (std::size_t i = 0; i < safe.size();) {
+    const auto lead = static_cast<unsigned char>(safe[i]);
+    if (lead < 0x80) {
+      out += safe[i++];
+      continue;
+    }
+    // Well-formed after TerminalSafe: a lead byte and its continuations.
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    char32_t code = lead & (length == 4 ? 0x07u : length == 3 ? 0x0Fu : 0x1Fu);
+    for (std::size_t k = 1; k < length && i + k < safe.size(); ++k) {
+      code = (code << 6) | (static_cast<unsigned char>(safe[i + k]) & 0x3Fu);
+    }
+    out += code > 0xFFFF ? fmt::format("\\U{:08x}", static_cast<std::uint32_t>(code))
+                         : fmt::format("\\u{:04x}", static_cast<std::uint32_t>(code));
+    i += length;
+  }
+  return out;
+}
+
 std::string Dump(const json& doc) {
   return doc.dump(2, ' ', false, json::error_handler_t::replace);
 }
@@ -78,8 +104,8 @@ json Report(const CheckResult& r, const std::string& file) {
                         {"key", f.key_path},
                         {"line", f.line ? json(*f.line) : json(nullptr)},
                         {"column", f.column ? json(*f.column) : json(nullptr)},
-                        {"message", f.message},
-                        {"fix", f.fix},
+                        {"message", formats::TerminalSafe(f.message)},
+                        {"fix", formats::TerminalSafe(f.fix)},
                         {"value", f.value},
                         {"detail", f.detail}});
   }
@@ -126,8 +152,9 @@ void PrintText(const CheckResult& r, const std::string& file, bool all, std::ost
   for (const auto& f : r.findings) {
     const std::string place =
         f.line ? fmt::format(":{}:{}", *f.line, f.column.value_or(1)) : std::string();
-    fmt::print(out, "{}{}: {}: {}\n", file, place, SeverityName(f.severity),
-               formats::TerminalSafe((f.key_path.empty() ? "" : f.key_path + ": ") + f.message));
+    fmt::print(
+        out, "{}{}: {}: {}\n", file, place, SeverityName(f.severity),
+        (f.key_path.empty() ? "" : KeyShown(f.key_path) + ": ") + formats::TerminalSafe(f.message));
     if (!f.fix.empty()) {
       fmt::print(out, "    fix: {}\n", formats::TerminalSafe(f.fix));
     }
