@@ -3,6 +3,7 @@
 // will run, written out by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -513,6 +514,92 @@ TEST_F(ConfigFilesTest, CheckReadsAsThePluginDoesAndAlwaysReportsInJson) {
     EXPECT_FALSE(report["findings"].empty() && c.exit_code != kExitClean);
     EXPECT_EQ(text.str().find('\x1b'), std::string::npos);
   }
+}
+
+// A server directory gets the file where the plugin and check read it; a
+// plugin folder gets it in place; a name that is no folder gets nothing.
+TEST_F(ConfigFilesTest, InitWritesWhereThePluginReads) {
+  namespace fs = std::filesystem;
+  const fs::path plugin_folder = fs::path("ArkApi") / "Plugins" / "Quillmoor";
+  const struct {
+    const char* name;
+    std::vector<fs::path> folders;  // made inside the scratch folder first
+    fs::path named;                 // given to init
+    fs::path written;               // where PluginConfig.json must appear, or empty
+    const char* in_error;
+  } cases[] = {
+      {"server with the plugin folder", {plugin_folder}, ".", plugin_folder, ""},
+      {"server with the framework only", {"ArkApi"}, ".", plugin_folder, ""},
+      {"the plugin folder itself", {plugin_folder}, plugin_folder, plugin_folder, ""},
+      {"a folder of no server", {"conf"}, "conf", "conf", ""},
+      {"a missing folder", {}, "missing", "", "missing does not exist"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const auto& f : c.folders) {
+      fs::create_directories(dir_ / f);
+    }
+    std::ostringstream out, err, check_out, check_err;
+    const int code = RunInit(dir_ / c.named, false, out, err);
+    if (c.written.empty()) {
+      EXPECT_EQ(code, kExitTrouble);
+      EXPECT_NE(err.str().find(c.in_error), std::string::npos) << err.str();
+      EXPECT_FALSE(fs::exists(dir_ / c.named));
+      continue;
+    }
+    EXPECT_EQ(code, kExitClean) << err.str();
+    EXPECT_EQ(Slurp(dir_ / c.written / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
+    EXPECT_EQ(RunCheck(dir_ / c.named, {}, check_out, check_err), kExitClean);
+    EXPECT_NE(check_out.str().find("the defaults document"), std::string::npos) << check_out.str();
+  }
+}
+
+// Several servers: a line each and the worst exit code, in both modes.
+TEST_F(ConfigFilesTest, AFleetGetsALineEachAndTheWorstExitCode) {
+  namespace fs = std::filesystem;
+  const auto server = [&](const char* name, const std::function<void(json&)>& edit) {
+    const fs::path folder = dir_ / name / "ArkApi" / "Plugins" / "Quillmoor";
+    fs::create_directories(folder);
+    json doc = Defaults();
+    edit(doc);
+    std::ofstream(folder / "PluginConfig.json") << doc.dump(2);
+    return dir_ / name;
+  };
+  const fs::path clean = server("clean", [](json&) {});
+  const fs::path warned = server("warned", [](json& d) { d["AutoGC"]["IntervalMinutes"] = 500; });
+  const fs::path broken = server("broken", [](json& d) {
+    d["AutoGC"]["IntervalMinutes"] = 500;
+    d["AutoGC"]["VerboseLogging"] = true;
+    d.erase("VerboseLogging");
+  });
+  const struct {
+    std::vector<fs::path> paths;
+    int exit_code;
+  } cases[] = {
+      {{clean, clean}, kExitClean},
+      {{clean, warned}, kExitWarnings},
+      {{broken, warned, clean}, kExitErrors},
+      {{clean, dir_ / "missing.json", broken}, kExitTrouble},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exit_code);
+    std::ostringstream out, js;
+    EXPECT_EQ(RunFleetCheck(c.paths, {}, out), c.exit_code);
+    EXPECT_EQ(RunFleetCheck(c.paths, {.as_json = true}, js), c.exit_code);
+    const std::string text = out.str();
+    EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
+              c.paths.size() + 1)
+        << text;
+    const json report = json::parse(js.str());
+    EXPECT_EQ(report["exit_code"], c.exit_code);
+    EXPECT_EQ(report["servers"].size(), c.paths.size());
+  }
+  // The line names the worst problem, not merely the first.
+  std::ostringstream out;
+  RunFleetCheck({broken}, {}, out);
+  EXPECT_NE(out.str().find("belongs to the top level"), std::string::npos) << out.str();
 }
 
 #if !defined(_WIN32)

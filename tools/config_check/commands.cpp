@@ -1,6 +1,9 @@
 #include "config_check/commands.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <vector>
 
 #include <fmt/format.h>
@@ -17,6 +20,7 @@
 #include "config_check/closest_name.h"
 #include "formats/log_text.h"
 #include "formats/plugin_files.h"
+#include "formats/replies.h"
 
 namespace config_tool {
 
@@ -31,16 +35,28 @@ struct Located {
   bool in_folder = false;  // the operator named a folder, not the file
 };
 
+// The plugin folder of a server directory, with the system's separators, as
+// the path was always shown.
+fs::path PluginFolderOf(const fs::path& server) {
+  return server / fs::path(formats::kPluginFolder).relative_path().make_preferred();
+}
+
+// A folder is a server directory when it holds the plugin folder, or the
+// framework's folder (the first part of kPluginFolder) that the plugin
+// folder goes into; otherwise it is taken as the plugin folder itself.
+bool IsServerDirectory(const fs::path& dir) {
+  std::error_code ec;
+  const fs::path framework = dir / *fs::path(formats::kPluginFolder).relative_path().begin();
+  return fs::is_directory(PluginFolderOf(dir), ec) || fs::is_directory(framework, ec);
+}
+
 Located Locate(const fs::path& path) {
   std::error_code ec;
   if (!fs::is_directory(path, ec)) {
     return {path, false};
   }
-  // With the system's separators, as the path was always shown.
-  const fs::path plugin_folder =
-      path / fs::path(formats::kPluginFolder).relative_path().make_preferred();
-  if (fs::is_directory(plugin_folder, ec)) {
-    return {plugin_folder / formats::kConfigFile, true};
+  if (IsServerDirectory(path)) {
+    return {PluginFolderOf(path) / formats::kConfigFile, true};
   }
   return {path / formats::kConfigFile, true};
 }
@@ -176,6 +192,27 @@ void PrintText(const CheckResult& r, const std::string& file, bool all, std::ost
   }
 }
 
+// What the plugin accepts for `s`, by its row and its field's type.
+template <typename S>
+std::string RangeText(const S& s) {
+  using T = typename S::Value;
+  if constexpr (S::kHasRange) {
+    return fmt::format("{} to {}", s.range.low, s.range.high);
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return "true or false";
+  } else if constexpr (std::is_same_v<T, std::string>) {
+    return fmt::format(
+        "any text; advice: one word of letters, digits, '.' or '_', other than {} and the "
+        "framework's own commands",
+        formats::kStatsCommand);
+  } else if constexpr (std::is_integral_v<T>) {
+    return fmt::format("any whole number from {} to {}", std::numeric_limits<T>::min(),
+                       std::numeric_limits<T>::max());
+  } else {
+    return "any number";
+  }
+}
+
 }  // namespace
 
 int RunCheck(const fs::path& path, const CheckOptions& options, std::ostream& out,
@@ -198,6 +235,56 @@ int RunCheck(const fs::path& path, const CheckOptions& options, std::ostream& ou
   return r.ExitCode();
 }
 
+int RunFleetCheck(const std::vector<fs::path>& paths, const CheckOptions& options,
+                  std::ostream& out) {
+  int worst = kExitClean;
+  json servers = json::array();
+  std::vector<int> counts(4, 0);
+  for (const fs::path& path : paths) {
+    const Located where = Locate(path);
+    const Quillmoor::ConfigFileText file = Quillmoor::ReadConfigFile(where.file.string());
+    const CheckResult r = file.state == State::kRead ? CheckConfigText(file.text)
+                                                     : CheckUnreadFile(file, where.in_folder);
+    const int code = r.ExitCode();
+    worst = std::max(worst, code);
+    ++counts[static_cast<std::size_t>(code)];
+    if (options.as_json) {
+      servers.push_back(Report(r, Utf8Name(where.file)));
+      continue;
+    }
+    std::size_t errors = 0, warnings = 0;
+    const Finding* first = nullptr;
+    for (const Finding& f : r.findings) {
+      errors += f.severity == Severity::kError ? 1 : 0;
+      warnings += f.severity == Severity::kWarning ? 1 : 0;
+      if (f.severity != Severity::kNote && (first == nullptr || f.severity > first->severity)) {
+        first = &f;  // the first of the worst
+      }
+    }
+    const std::string verdict =
+        code == kExitClean ? "ok, the plugin runs it as written"
+        : r.unreadable     ? "cannot be read"
+                           : fmt::format("{} error{}, {} warning{}", errors, errors == 1 ? "" : "s",
+                                         warnings, warnings == 1 ? "" : "s");
+    std::string line = fmt::format("{}: exit {}: {}", ShownName(path), code, verdict);
+    if (first != nullptr) {
+      line += ": " + (first->key_path.empty() ? std::string() : KeyShown(first->key_path) + ": ") +
+              formats::TerminalSafe(first->message);
+    }
+    fmt::print(out, "{}\n", line);
+  }
+  if (options.as_json) {
+    out << Dump({{"exit_code", worst}, {"servers", servers}}) << '\n';
+  } else {
+    fmt::print(out,
+               "{} servers: {} clean, {} with warnings, {} with errors, {} unreadable "
+               "(quillmoor-config check PATH for the details)\n",
+               paths.size(), counts[kExitClean], counts[kExitWarnings], counts[kExitErrors],
+               counts[kExitTrouble]);
+  }
+  return worst;
+}
+
 int ReportTrouble(std::string_view message, bool as_json, std::ostream& out, std::ostream& err) {
   fmt::print(err, "quillmoor-config: {}\n", formats::TerminalSafe(message));
   if (as_json) {
@@ -212,12 +299,38 @@ int ReportTrouble(std::string_view message, bool as_json, std::ostream& out, std
   return kExitTrouble;
 }
 
-int RunInit(const fs::path& dir, bool force, std::ostream& out, std::ostream& err) {
+int RunInit(const fs::path& named, bool force, std::ostream& out, std::ostream& err) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    fmt::print(err, "quillmoor-config: {} is not a folder (the plugin does not create it either)\n",
-               ShownName(dir));
+  const fs::file_status status = fs::status(named, ec);
+  if (!fs::exists(status)) {
+    fmt::print(err,
+               "quillmoor-config: {} does not exist{}; name a server directory or its plugin "
+               "folder\n",
+               ShownName(named),
+               ec && ec != std::errc::no_such_file_or_directory
+                   ? fmt::format(" or cannot be reached ({})", formats::TerminalSafe(ec.message()))
+                   : "");
     return kExitTrouble;
+  }
+  if (!fs::is_directory(status)) {
+    fmt::print(err,
+               "quillmoor-config: {} is not a folder; name a server directory or its plugin "
+               "folder\n",
+               ShownName(named));
+    return kExitTrouble;
+  }
+  // A server directory gets the file where the plugin reads it. Its plugin
+  // folder is created when the framework's folder is there but not yet
+  // the plugin's: the operator named this server.
+  const fs::path dir = IsServerDirectory(named) ? PluginFolderOf(named) : named;
+  if (dir != named && !fs::is_directory(dir, ec)) {
+    fs::create_directories(dir, ec);
+    if (ec) {
+      fmt::print(err, "quillmoor-config: cannot create {}: {}; nothing was changed\n",
+                 ShownName(dir), formats::TerminalSafe(ec.message()));
+      return kExitTrouble;
+    }
+    fmt::print(out, "Created {}\n", ShownName(dir));
   }
   const std::string config = (dir / formats::kConfigFile).string();
   const std::string guide = (dir / formats::kGuideFile).string();
@@ -270,10 +383,7 @@ int RunExplain(const std::string& key, std::ostream& out, std::ostream& err) {
       return;
     }
     any = true;
-    std::string range = "any value";
-    if constexpr (std::decay_t<decltype(s)>::kHasRange) {
-      range = fmt::format("{} to {}", s.range.low, s.range.high);
-    }
+    const std::string range = RangeText(s);
     fmt::print(out, "{}\n  default: {}    range: {}\n  {}\n\n", path, ValueText(s.field(defaults)),
                range, Quillmoor::InfoText(s));
   });
