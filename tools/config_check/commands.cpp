@@ -10,6 +10,7 @@
 #include <fmt/ostream.h>
 #include <nlohmann/json.hpp>
 
+#include "config/backup_name.h"
 #include "config/config.h"
 #include "config/config_file.h"
 #include "config/default_document.h"
@@ -18,6 +19,7 @@
 #include "config/whole_file.h"
 #include "config_check/check.h"
 #include "config_check/closest_name.h"
+#include "config_check/migrate.h"
 #include "formats/log_text.h"
 #include "formats/plugin_files.h"
 #include "formats/replies.h"
@@ -369,6 +371,151 @@ int RunInit(const fs::path& named, bool force, std::ostream& out, std::ostream& 
   fmt::print(out, "Wrote {} and {} into {}\n", formats::kConfigFile, formats::kGuideFile,
              ShownName(dir));
   return kExitClean;
+}
+
+namespace {
+
+// The newest backup of `config` whose version is older than this plugin's,
+// or empty: a later number is a later backup.
+fs::path NewestOutdatedBackup(const fs::path& config) {
+  std::vector<std::pair<unsigned, fs::path>> backups;
+  std::error_code ec;
+  const std::string name = Utf8Name(config.filename());
+  const fs::path folder = config.parent_path().empty() ? fs::path(".") : config.parent_path();
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    // UTF-8 on every system: a name the console's code page cannot hold
+    // is passed over, not an error.
+    if (const auto n = Quillmoor::BackupNumber(name, Utf8Name(it->path().filename()))) {
+      backups.emplace_back(*n, it->path());
+    }
+  }
+  std::sort(backups.begin(), backups.end());
+  for (auto it = backups.rbegin(); it != backups.rend(); ++it) {
+    const Quillmoor::ConfigFileText file = Quillmoor::ReadConfigFile(it->second.string());
+    if (file.state != State::kRead) {
+      continue;
+    }
+    const Quillmoor::ConfigReading reading = Quillmoor::ReadConfig(file.text);
+    if (reading.version && reading.version->found < Quillmoor::kConfigVersion) {
+      return it->second;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunMigrate(const fs::path& path, bool dry_run, bool force, std::ostream& out,
+               std::ostream& err) {
+  const auto refuse = [&](const std::string& why) {
+    fmt::print(err, "quillmoor-config: {}; nothing was changed\n", why);
+    return kExitTrouble;
+  };
+  const Located where = Locate(path);
+  const std::string target = where.file.string();
+  const Quillmoor::ConfigFileText current = Quillmoor::ReadConfigFile(target);
+  if (current.state != State::kRead && current.state != State::kAbsent) {
+    return refuse(fmt::format("{} cannot be read: {}", ShownName(where.file),
+                              formats::TerminalSafe(current.error)));
+  }
+  fs::path source = where.file;
+  std::string source_text = current.text;
+  if (current.state == State::kRead) {
+    const Quillmoor::ConfigReading reading = Quillmoor::ReadConfig(current.text);
+    const bool outdated = reading.version && reading.version->found < Quillmoor::kConfigVersion;
+    if (!outdated) {
+      if (reading.version && reading.version->found > Quillmoor::kConfigVersion) {
+        return refuse(fmt::format("{} is version {}, newer than this tool's {}",
+                                  ShownName(where.file), reading.version->found,
+                                  Quillmoor::kConfigVersion));
+      }
+      if (!reading.version || reading.error) {
+        return refuse(
+            fmt::format("{} is not read by the plugin as it is (quillmoor-config check "
+                        "shows why), so it is left alone",
+                        ShownName(where.file)));
+      }
+      source.clear();
+    }
+  } else {
+    source.clear();
+  }
+  if (source.empty()) {
+    source = NewestOutdatedBackup(where.file);
+    if (source.empty()) {
+      fmt::print(out, "{} {}, and no outdated backup is beside it: nothing to migrate.\n",
+                 ShownName(where.file),
+                 current.state == State::kAbsent
+                     ? std::string("does not exist")
+                     : fmt::format("is already version {}", Quillmoor::kConfigVersion));
+      return current.state == State::kAbsent ? kExitTrouble : kExitClean;
+    }
+    const Quillmoor::ConfigFileText backup = Quillmoor::ReadConfigFile(source.string());
+    source_text = backup.text;
+    // The file the plugin wrote in its place holds only defaults; anything
+    // else is the operator's own work since.
+    if (current.state == State::kRead && !force &&
+        !CheckConfigText(current.text).defaults_document) {
+      return refuse(
+          fmt::format("{} holds settings other than the defaults; --force replaces it "
+                      "with the values of {} (a copy of it is kept)",
+                      ShownName(where.file), ShownName(source)));
+    }
+  }
+  const Migration m = MigrateText(source_text);
+  if (!m.error.empty()) {
+    return refuse(fmt::format("{}: {}", ShownName(source), formats::TerminalSafe(m.error)));
+  }
+  fmt::print(out, "From {} (version {}) to version {}:\n", ShownName(source), m.old_version,
+             Quillmoor::kConfigVersion);
+  bool all_as_written = true;
+  for (const CarriedValue& v : m.values) {
+    all_as_written = all_as_written && (v.outcome == CarriedValue::Outcome::kCarried ||
+                                        v.outcome == CarriedValue::Outcome::kMoved);
+    std::string line = fmt::format("  {:8} {}: {}", OutcomeName(v.outcome), KeyShown(v.key_path),
+                                   formats::TerminalSafe(v.written));
+    if (v.outcome == CarriedValue::Outcome::kChanged) {
+      line += " -> " + formats::TerminalSafe(v.result);
+    }
+    if (!v.why.empty()) {
+      line += " (" + formats::TerminalSafe(v.why) + ")";
+    }
+    fmt::print(out, "{}\n", line);
+  }
+  fmt::print(out, "  {} setting{} not in the old file keep{} the default.\n", m.defaults_kept,
+             m.defaults_kept == 1 ? "" : "s", m.defaults_kept == 1 ? "s" : "");
+  const int code = all_as_written ? kExitClean : kExitWarnings;
+  if (dry_run) {
+    fmt::print(out, "Dry run: {} is unchanged. The new document would be:\n{}\n",
+               ShownName(where.file), m.document);
+    return code;
+  }
+  // The new text complete before anything moves; then a copy of what it
+  // replaces; then the one rename. A failure at any step leaves the file.
+  if (const auto e = Quillmoor::WriteTemporary(target, m.document)) {
+    return refuse(fmt::format("cannot write {}: {}", ShownName(where.file),
+                              formats::TerminalSafe(e.message())));
+  }
+  std::string kept;
+  std::error_code ec;
+  if (current.state == State::kRead) {
+    kept = Quillmoor::FreeBackupName(target);
+    // copy_file refuses a name that appeared since: no backup is replaced.
+    fs::copy_file(where.file, kept, fs::copy_options::none, ec);
+    if (ec) {
+      fs::remove(Quillmoor::TemporaryOf(target), ec);
+      return refuse(fmt::format("cannot keep {} as {}: {}", ShownName(where.file), ShownName(kept),
+                                formats::TerminalSafe(ec.message())));
+    }
+  }
+  if (const auto e = Quillmoor::MoveTemporaryOver(target)) {
+    return refuse(fmt::format("cannot replace {}: {} (its copy {} stays)", ShownName(where.file),
+                              formats::TerminalSafe(e.message()), ShownName(kept)));
+  }
+  fmt::print(
+      out, "Wrote {} (version {}){}.\n", ShownName(where.file), Quillmoor::kConfigVersion,
+      kept.empty() ? std::string() : fmt::format("; what it held is kept as {}", ShownName(kept)));
+  return code;
 }
 
 int RunExplain(const std::string& key, std::ostream& out, std::ostream& err) {

@@ -52,6 +52,20 @@ int ReportTrouble(std::string_view message, bool as_json, std::ostream& out, std
 // anything at PluginConfig.json's name unless `force`.
 int RunInit(const std::filesystem::path& dir, bool force, std::ostream& out, std::ostream& err);
 
+// Carries the values of an outdated PluginConfig.json into a document of the
+// current version (migrate.h) and prints each value carried, moved, changed
+// or dropped. `path` is a file or folder as for RunCheck. The source is that
+// file when it is outdated; when it is current (the plugin has replaced it)
+// or absent, the newest backup beside it (config/backup_name.h) that is
+// outdated. The result replaces the file atomically, after a copy of what
+// it replaces is kept under the next free backup name; a current file that
+// is not the plain defaults document (the operator's own settings) is
+// replaced only with `force`. With `dry_run` nothing is written. Returns 0
+// when every value was carried as written, 1 when one was changed or
+// dropped, 3 when nothing could be done (nothing is then changed).
+int RunMigrate(const std::filesystem::path& path, bool dry_run, bool force, std::ostream& out,
+               std::ostream& err);
+
 // The guide's text, range and default of the setting `key` ("Section.Key" or
 // its last part, any case), or of every setting when `key` is empty.
 int RunExplain(const std::string& key, std::ostream& out, std::ostream& err);

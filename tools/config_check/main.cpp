@@ -48,6 +48,16 @@ int main(int argc, char** argv) {
                      "folder")
         ->required();
     init->add_flag("--force", force, "Replace an existing PluginConfig.json");
+    std::string migrate_path;
+    bool dry_run = false, migrate_force = false;
+    auto* migrate = app.add_subcommand(
+        "migrate",
+        "Carry the values of an outdated PluginConfig.json (or of its newest outdated .bak) into "
+        "a current one; keeps a copy of what it replaces");
+    migrate->add_option("path", migrate_path, "File or folder, as for check")->required();
+    migrate->add_flag("--dry-run", dry_run, "Print what would be carried and the new document");
+    migrate->add_flag("--force", migrate_force,
+                      "Replace a current file holding settings of its own with the backup's");
     auto* explain = app.add_subcommand("explain", "Show a setting's guide text, range and default");
     explain->add_option("key", key, "Section.Key or Key (default: every setting)");
     try {
@@ -68,6 +78,9 @@ int main(int argc, char** argv) {
     }
     if (init->parsed()) {
       return config_tool::RunInit(init_dir, force, std::cout, std::cerr);
+    }
+    if (migrate->parsed()) {
+      return config_tool::RunMigrate(migrate_path, dry_run, migrate_force, std::cout, std::cerr);
     }
     return config_tool::RunExplain(key, std::cout, std::cerr);
   } catch (const std::exception& e) {
