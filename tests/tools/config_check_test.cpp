@@ -283,6 +283,8 @@ TEST(ConfigCheckTest, EachMistakeIsPlacedAndExplained) {
       {"duplicate key",
        DefaultsWith("\"IntervalMinutes\": 15", "\"IntervalMinutes\": 10, \"IntervalMinutes\": 15"),
        W, "AutoGC.IntervalMinutes", 4, 5, "again at line 4, column 28", "delete one", 1},
+      {"outdated version", DefaultsWith("\"ConfigVersion\": 3", "\"ConfigVersion\": 2"), E,
+       "ConfigVersion", 6, 20, "outdated", "quillmoor-config migrate", 2},
       {"text after the document", DefaultsWith("false\n}", "false\n}\n}"), W, "", 30, 1,
        "ignores it", "delete it", 1},
       {"value nested 70,000 deep",

@@ -661,9 +661,13 @@ CheckResult CheckConfigText(std::string_view text) {
                     what, formats::kConfigFile),
         missing ? fmt::format("add \"ConfigVersion\": {} if the values are meant for this plugin",
                               Quillmoor::kConfigVersion)
-                : fmt::format("set it to {} once the values are checked against "
-                              "quillmoor-config explain",
-                              Quillmoor::kConfigVersion));
+        : found < Quillmoor::kConfigVersion
+            ? fmt::format("run quillmoor-config migrate on it: it carries every value into "
+                          "a version-{} file, names what it changes or drops, and keeps a copy",
+                          Quillmoor::kConfigVersion)
+            : fmt::format("set it to {} once the values are checked against "
+                          "quillmoor-config explain",
+                          Quillmoor::kConfigVersion));
     Place(src, r);
     Outcomes(nullptr, nullptr, r);
     return r;
