@@ -136,6 +136,27 @@ TEST(ConfigMigrateTest, RefusesWhatCannotBeCarried) {
   }
 }
 
+// A value nested deeper than a stack can recurse is dropped unread, as a
+// setting's value and as a key of no setting alike.
+TEST(ConfigMigrateTest, ValuesNested70000DeepAreDroppedUnread) {
+  const std::string deep = std::string(70'000, '[') + std::string(70'000, ']');
+  std::string text = Outdated([](json&) {}).dump(2);
+  text.replace(text.find("15"), 2, deep);
+  text.replace(text.find("\"ConfigVersion\""), 0, "\"Old\": " + deep + ", ");
+  const Migration m = MigrateText(text);
+  ASSERT_EQ(m.error, "");
+  std::vector<std::pair<Outcome, std::string>> not_carried;
+  for (const auto& v : m.values) {
+    if (v.outcome != Outcome::kCarried) {
+      not_carried.emplace_back(v.outcome, v.key_path);
+    }
+  }
+  EXPECT_EQ(not_carried,
+            (std::vector<std::pair<Outcome, std::string>>{
+                {Outcome::kDropped, "AutoGC.IntervalMinutes"}, {Outcome::kDropped, "Old"}}));
+  EXPECT_EQ(m.config, Config{});
+}
+
 TEST(ConfigMigrateTest, BackupNamesAreTheLoadersOnly) {
   const struct {
     const char* name;

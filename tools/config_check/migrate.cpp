@@ -4,6 +4,8 @@
 #include <sstream>
 #include <type_traits>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -23,7 +25,12 @@ namespace {
 using nlohmann::json;
 using Outcome = CarriedValue::Outcome;
 
+// A list or object is never dumped, copied or compared: it may nest tens of
+// thousands deep, and each of those recurses. No setting holds one.
 std::string Shown(const json& v) {
+  if (v.is_structured()) {
+    return v.is_array() ? "[…]" : "{…}";
+  }
   return Excerpt(v.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
@@ -145,6 +152,14 @@ Migration MigrateText(std::string_view old_text) {
     CarriedValue c;
     c.key_path = PathOf(from, s.key);
     c.written = Shown(*v);
+    if (v->is_structured()) {
+      c.outcome = Outcome::kDropped;
+      c.why = fmt::format("{} is {}, which no setting holds",
+                          from == s.section ? "it" : "found elsewhere, it",
+                          v->is_array() ? "a list" : "an object");
+      m.values.push_back(std::move(c));
+      return;
+    }
     json probe = defaults;
     Quillmoor::SlotOf(probe, s) = *v;
     const Quillmoor::ConfigReading reading = Quillmoor::ReadConfig(probe.dump());

@@ -5,6 +5,8 @@
 // new document holds is what the plugin will run. Pure; any thread.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
