@@ -216,10 +216,18 @@ Migration MigrateText(std::string_view old_text) {
                         fmt::format("above {} {}: the plugin swaps the two", upper.key,
                                     ValueText(final_read.swap->upper_before))});
   }
+  // Floats as an operator types them (0.2), unless that text would read
+  // back as a neighbouring float; then widened, which always reads back.
   document = {{"ConfigVersion", Quillmoor::kConfigVersion}};
   Quillmoor::ForEachSetting([&](const auto& s) {
-    Quillmoor::SlotOf(document, s) =
-        Quillmoor::SettingValue(s.field(m.config), Quillmoor::FloatForm::kShortest);
+    const auto& value = s.field(m.config);
+    json shown = Quillmoor::SettingValue(value, Quillmoor::FloatForm::kShortest);
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, float>) {
+      if (static_cast<float>(shown.template get<double>()) != value) {
+        shown = Quillmoor::SettingValue(value, Quillmoor::FloatForm::kWidened);
+      }
+    }
+    Quillmoor::SlotOf(document, s) = std::move(shown);
   });
   m.document = document.dump(2);
 
