@@ -15,6 +15,7 @@
 #include "config/config_file.h"
 #include "config/default_document.h"
 #include "config/guide.h"
+#include "config/reading.h"
 #include "config/settings.h"
 #include "config/whole_file.h"
 #include "config_check/check.h"
