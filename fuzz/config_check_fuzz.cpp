@@ -2,7 +2,8 @@
 // check: it never crashes, hangs or recurses on nesting; the configuration it
 // reports is the one the plugin's reader gives; every finding lies within the
 // text and is told without the JSON library's prefixes; a text the plugin
-// cannot parse gets exactly one whole-file error.
+// cannot parse gets exactly one whole-file error. What migrate writes from
+// the same bytes runs as written.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "config/reading.h"
 #include "config_check/check.h"
+#include "config_check/migrate.h"
 #include "config_check/source_map.h"
 
 namespace {
@@ -45,6 +47,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(r.findings.size() == 1 && r.findings[0].key_path.empty() &&
               r.findings[0].severity == config_tool::Severity::kError && !r.values_read,
           "text that is not JSON did not give one whole-file error");
+  }
+  // What migrate writes is a current file that the plugin runs as written:
+  // nothing lost, nothing it would correct otherwise.
+  const config_tool::Migration m = config_tool::MigrateText(text);
+  if (m.error.empty()) {
+    const config_tool::CheckResult again = config_tool::CheckConfigText(m.document);
+    Check(again.values_read && again.effective == m.config,
+          "migrate wrote a document the plugin runs otherwise");
+    for (const auto& f : again.findings) {
+      Check(f.severity != config_tool::Severity::kError, "migrate wrote a document with an error");
+    }
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "common/log.h"
+#include "config/backup_name.h"
 #include "config/config_file.h"
 #include "config/default_document.h"
 #include "config/document_files.h"
@@ -44,20 +45,6 @@ void Report(const ConfigReading& reading) {
         "[Quillmoor] Config: '{}' ({:g}) > '{}' ({:g}), swapped.",
         SettingOf(kFrequencyOrder.lower).KeyPath(), static_cast<double>(reading.swap->lower_before),
         SettingOf(kFrequencyOrder.upper).key, static_cast<double>(reading.swap->upper_before));
-  }
-}
-
-// The first name of PluginConfig.json.bak, PluginConfig.json.1.bak,
-// PluginConfig.json.2.bak ... that nothing has: an older backup is never
-// replaced. Only a name known to be taken is passed over; if that cannot be
-// told, the rename reports it.
-std::string FreeBackupName(const std::string& path) {
-  for (unsigned n = 0;; ++n) {
-    std::string name = n == 0 ? path + ".bak" : path + "." + std::to_string(n) + ".bak";
-    std::error_code ec;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(name, ec))) {
-      return name;
-    }
   }
 }
 

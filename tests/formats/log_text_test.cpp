@@ -59,4 +59,29 @@ TEST(LogSafeTest, TerminalTextKeepsTheBackslashAndNothingElse) {
   EXPECT_EQ(formats::TerminalSafe("\x1b]0;x\x07\n\xff"), "\\x1b]0;x\\x07\\n\\xff");
 }
 
+// What a terminal shows as a blank or as nothing is escaped for it; the
+// log keeps its own rules.
+TEST(LogSafeTest, TerminalTextEscapesInvisibleCharacters) {
+  const struct {
+    const char* name;
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"no-break space", "Interval\xc2\xa0Minutes", "Interval\\u00a0Minutes"},
+      {"zero-width space", "Force\xe2\x80\x8bGC", "Force\\u200bGC"},
+      {"right-to-left override",
+       "\xe2\x80\xae"
+       "ab",
+       "\\u202eab"},
+      {"byte-order mark", "\xef\xbb\xbfkey", "\\ufeffkey"},
+      {"tag space past U+FFFF", "a\xf3\xa0\x80\xa0", "a\\U000e0020"},
+      {"ideographic space", "a\xe3\x80\x80", "a\\u3000"},
+      {"a visible letter after U+2000 stays", "\xe2\x82\xac 5", "\xe2\x82\xac 5"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(formats::TerminalSafe(c.in), c.out) << c.name;
+  }
+  EXPECT_EQ(formats::LogSafe("a\xc2\xa0", 200), "a\xc2\xa0");
+}
+
 }  // namespace

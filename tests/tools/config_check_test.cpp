@@ -3,6 +3,7 @@
 // will run, written out by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -313,6 +314,8 @@ TEST(ConfigCheckTest, EachMistakeIsPlacedAndExplained) {
       {"duplicate key",
        DefaultsWith("\"IntervalMinutes\": 15", "\"IntervalMinutes\": 10, \"IntervalMinutes\": 15"),
        W, "AutoGC.IntervalMinutes", 4, 5, "again at line 4, column 28", "delete one", 1},
+      {"outdated version", DefaultsWith("\"ConfigVersion\": 3", "\"ConfigVersion\": 2"), E,
+       "ConfigVersion", 6, 20, "outdated", "quillmoor-config migrate", 2},
       {"text after the document", DefaultsWith("false\n}", "false\n}\n}"), W, "", 30, 1,
        "ignores it", "delete it", 1},
       {"value nested 70,000 deep",
@@ -336,6 +339,82 @@ TEST(ConfigCheckTest, EachMistakeIsPlacedAndExplained) {
     EXPECT_NE(f.fix.find(c.in_fix), std::string::npos) << f.fix;
     EXPECT_EQ((f.message + f.fix).find("json.exception"), std::string::npos);
     EXPECT_EQ(r.ExitCode(), c.exit_code);
+  }
+}
+
+// A setting's exact name in another section or at the top level: where it
+// belongs is named, and a value the plugin never reads is an error.
+TEST(ConfigCheckTest, AKeyInTheWrongPlaceIsToldWhereItBelongs) {
+  const struct {
+    const char* name;
+    std::function<void(json&)> edit;
+    Severity severity;
+    const char* key;
+    const char* in_fix;
+  } cases[] = {
+      {"top-level key inside a section",
+       [](json& d) {
+         d.erase("VerboseLogging");
+         d["AutoGC"]["VerboseLogging"] = true;
+       },
+       E, "AutoGC.VerboseLogging", "move it to the top level"},
+      {"section key at the top level",
+       [](json& d) {
+         d["AutoGC"].erase("IntervalMinutes");
+         d["IntervalMinutes"] = 30;
+       },
+       E, "IntervalMinutes", "move it to AutoGC"},
+      {"key of another section",
+       [](json& d) {
+         d["PhysicsCVars"].erase("ServerMaxFPS");
+         d["GCCVars"]["ServerMaxFPS"] = 60;
+       },
+       E, "GCCVars.ServerMaxFPS", "move it to PhysicsCVars"},
+      {"a name several sections hold", [](json& d) { d["Rcon"]["Enabled"] = false; }, E,
+       "Rcon.Enabled", "move it to one of AutoGC, GCCVars, PhysicsCVars or StructureNetFreq"},
+      {"also set where it belongs", [](json& d) { d["AutoGC"]["VerboseLogging"] = true; }, W,
+       "AutoGC.VerboseLogging", "delete it: VerboseLogging is set at line"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    json doc = Defaults();
+    c.edit(doc);
+    const CheckResult r = CheckConfigText(doc.dump(2));
+    ASSERT_EQ(r.findings.size(), 1u) << r.findings[0].message;
+    EXPECT_EQ(r.findings[0].severity, c.severity);
+    EXPECT_EQ(r.findings[0].key_path, c.key);
+    EXPECT_NE(r.findings[0].fix.find(c.in_fix), std::string::npos) << r.findings[0].fix;
+    EXPECT_EQ(r.ExitCode(), c.severity == E ? kExitErrors : kExitWarnings);
+  }
+}
+
+// Invisible and look-alike letters in a key reach the terminal and the JSON
+// report escaped, never as blanks.
+TEST(ConfigCheckTest, InvisibleAndLookAlikeLettersAreShownEscaped) {
+  std::ifstream in(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json");
+  std::string text(std::istreambuf_iterator<char>(in), {});
+  text.replace(text.find("\"IntervalMinutes\""), 17, "\"Interval\xc2\xa0Minutes\"");
+  text.replace(text.find("\"ChaosMaxSubSteps\": 2"), 21, "\"ChaosMaxSubSteps\": \"2\xe2\x80\x8b\"");
+  text.replace(text.find("\"ServerMaxFPS\""), 14, "\"ServerM\xd0\xb0xFPS\"");
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "quillmoor-config-invisible.json";
+  std::ofstream(path, std::ios::binary) << text;
+  std::ostringstream out, err, js, js_err;
+  RunCheck(path, {}, out, err);
+  RunCheck(path, {.as_json = true}, js, js_err);
+  std::filesystem::remove(path);
+  for (const char* shown : {"AutoGC.Interval\\u00a0Minutes", "PhysicsCVars.ServerM\\u0430xFPS"}) {
+    EXPECT_NE(out.str().find(shown), std::string::npos) << out.str();
+  }
+  std::string messages;
+  const json report = json::parse(js.str());
+  for (const auto& f : report["findings"]) {
+    messages += f["message"].get<std::string>() + f["fix"].get<std::string>();
+  }
+  EXPECT_NE(messages.find("2\\u200b"), std::string::npos) << messages;
+  for (const std::string raw : {"\xc2\xa0", "\xe2\x80\x8b", "\xd0\xb0"}) {
+    EXPECT_EQ(out.str().find(raw), std::string::npos);
+    EXPECT_EQ(messages.find(raw), std::string::npos);
   }
 }
 
@@ -469,6 +548,92 @@ TEST_F(ConfigFilesTest, CheckReadsAsThePluginDoesAndAlwaysReportsInJson) {
     EXPECT_FALSE(report["findings"].empty() && c.exit_code != kExitClean);
     EXPECT_EQ(text.str().find('\x1b'), std::string::npos);
   }
+}
+
+// A server directory gets the file where the plugin and check read it; a
+// plugin folder gets it in place; a name that is no folder gets nothing.
+TEST_F(ConfigFilesTest, InitWritesWhereThePluginReads) {
+  namespace fs = std::filesystem;
+  const fs::path plugin_folder = fs::path("ArkApi") / "Plugins" / "Quillmoor";
+  const struct {
+    const char* name;
+    std::vector<fs::path> folders;  // made inside the scratch folder first
+    fs::path named;                 // given to init
+    fs::path written;               // where PluginConfig.json must appear, or empty
+    const char* in_error;
+  } cases[] = {
+      {"server with the plugin folder", {plugin_folder}, ".", plugin_folder, ""},
+      {"server with the framework only", {"ArkApi"}, ".", plugin_folder, ""},
+      {"the plugin folder itself", {plugin_folder}, plugin_folder, plugin_folder, ""},
+      {"a folder of no server", {"conf"}, "conf", "conf", ""},
+      {"a missing folder", {}, "missing", "", "missing does not exist"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const auto& f : c.folders) {
+      fs::create_directories(dir_ / f);
+    }
+    std::ostringstream out, err, check_out, check_err;
+    const int code = RunInit(dir_ / c.named, false, out, err);
+    if (c.written.empty()) {
+      EXPECT_EQ(code, kExitTrouble);
+      EXPECT_NE(err.str().find(c.in_error), std::string::npos) << err.str();
+      EXPECT_FALSE(fs::exists(dir_ / c.named));
+      continue;
+    }
+    EXPECT_EQ(code, kExitClean) << err.str();
+    EXPECT_EQ(Slurp(dir_ / c.written / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
+    EXPECT_EQ(RunCheck(dir_ / c.named, {}, check_out, check_err), kExitClean);
+    EXPECT_NE(check_out.str().find("the defaults document"), std::string::npos) << check_out.str();
+  }
+}
+
+// Several servers: a line each and the worst exit code, in both modes.
+TEST_F(ConfigFilesTest, AFleetGetsALineEachAndTheWorstExitCode) {
+  namespace fs = std::filesystem;
+  const auto server = [&](const char* name, const std::function<void(json&)>& edit) {
+    const fs::path folder = dir_ / name / "ArkApi" / "Plugins" / "Quillmoor";
+    fs::create_directories(folder);
+    json doc = Defaults();
+    edit(doc);
+    std::ofstream(folder / "PluginConfig.json") << doc.dump(2);
+    return dir_ / name;
+  };
+  const fs::path clean = server("clean", [](json&) {});
+  const fs::path warned = server("warned", [](json& d) { d["AutoGC"]["IntervalMinutes"] = 500; });
+  const fs::path broken = server("broken", [](json& d) {
+    d["AutoGC"]["IntervalMinutes"] = 500;
+    d["AutoGC"]["VerboseLogging"] = true;
+    d.erase("VerboseLogging");
+  });
+  const struct {
+    std::vector<fs::path> paths;
+    int exit_code;
+  } cases[] = {
+      {{clean, clean}, kExitClean},
+      {{clean, warned}, kExitWarnings},
+      {{broken, warned, clean}, kExitErrors},
+      {{clean, dir_ / "missing.json", broken}, kExitTrouble},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exit_code);
+    std::ostringstream out, js;
+    EXPECT_EQ(RunFleetCheck(c.paths, {}, out), c.exit_code);
+    EXPECT_EQ(RunFleetCheck(c.paths, {.as_json = true}, js), c.exit_code);
+    const std::string text = out.str();
+    EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
+              c.paths.size() + 1)
+        << text;
+    const json report = json::parse(js.str());
+    EXPECT_EQ(report["exit_code"], c.exit_code);
+    EXPECT_EQ(report["servers"].size(), c.paths.size());
+  }
+  // The line names the worst problem, not merely the first.
+  std::ostringstream out;
+  RunFleetCheck({broken}, {}, out);
+  EXPECT_NE(out.str().find("belongs to the top level"), std::string::npos) << out.str();
 }
 
 #if !defined(_WIN32)

@@ -17,6 +17,7 @@
 #include "config/reading.h"
 #include "config/settings.h"
 #include "config_check/closest_name.h"
+#include "config_check/key_home.h"
 #include "config_check/source_map.h"
 #include "formats/log_text.h"
 #include "formats/plugin_files.h"
@@ -243,6 +244,39 @@ void UnknownKeys(const json& doc, const Source& src, CheckResult& r) {
             src.places, at);
     }
   };
+  // A setting's exact name in the wrong place: the plugin never looks there,
+  // so the value is lost unless its place holds one too.
+  const auto misplaced = [&](const std::string& path, std::string_view here, std::string_view key,
+                             const SourceMember* m) {
+    const std::vector<std::string_view> homes = HomesOf(key);
+    if (homes.empty()) {
+      return false;
+    }
+    const std::optional<std::size_t> at =
+        m == nullptr ? std::nullopt : std::optional<std::size_t>(m->key_at);
+    const std::string where = here.empty() ? "the top level" : std::string(here);
+    if (homes.size() == 1 && Find(doc, homes.front(), key) != nullptr) {
+      const SourceMember* used = src.map.Find(homes.front(), key);
+      AddAt(r, Severity::kWarning, path,
+            fmt::format("{} belongs to {}, not {}: the plugin ignores it here and reads {}", key,
+                        HomeText(homes), where, PathOf(homes.front(), key)),
+            used == nullptr
+                ? fmt::format("delete it: {} is set too", PathOf(homes.front(), key))
+                : fmt::format("delete it: {} is set at line {}", PathOf(homes.front(), key),
+                              src.places.Of(used->key_at).line),
+            src.places, at);
+      return true;
+    }
+    AddAt(r, Severity::kError, path,
+          fmt::format("{} belongs to {}, not {}: the plugin never reads it here, so the value "
+                      "written here is lost{}",
+                      key, HomeText(homes), where,
+                      homes.size() == 1
+                          ? fmt::format(" and {} keeps its default", PathOf(homes.front(), key))
+                          : ""),
+          fmt::format("move it to {}", HomeText(homes)), src.places, at);
+    return true;
+  };
   // Named, not a structured binding: the lambda below captures the name,
   // which clang 14 refuses for a binding.
   for (const auto& item : doc.items()) {
@@ -260,14 +294,19 @@ void UnknownKeys(const json& doc, const Source& src, CheckResult& r) {
         }
       });
       for (const auto& [key, v] : value.items()) {
-        if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
+        const SourceMember* key_member =
+            member == nullptr ? nullptr : src.map.Find(src.map.IndexOf(*member), key);
+        if (std::find(keys.begin(), keys.end(), key) != keys.end() ||
+            misplaced(name + "." + key, name, key, key_member)) {
           continue;
         }
         const std::string near = ClosestName(key, keys);
         report(name + "." + key, name, near, !near.empty() && value.contains(near),
-               !near.empty() && lost(name, near, v),
-               member == nullptr ? nullptr : src.map.Find(src.map.IndexOf(*member), key));
+               !near.empty() && lost(name, near, v), key_member);
       }
+      continue;
+    }
+    if (misplaced(name, "", name, member)) {
       continue;
     }
     const std::string near = ClosestName(name, top);
@@ -608,9 +647,13 @@ CheckResult CheckConfigText(std::string_view text) {
                     what, formats::kConfigFile),
         missing ? fmt::format("add \"ConfigVersion\": {} if the values are meant for this plugin",
                               Quillmoor::kConfigVersion)
-                : fmt::format("set it to {} once the values are checked against "
-                              "quillmoor-config explain",
-                              Quillmoor::kConfigVersion));
+        : found < Quillmoor::kConfigVersion
+            ? fmt::format("run quillmoor-config migrate on it: it carries every value into "
+                          "a version-{} file, names what it changes or drops, and keeps a copy",
+                          Quillmoor::kConfigVersion)
+            : fmt::format("set it to {} once the values are checked against "
+                          "quillmoor-config explain",
+                          Quillmoor::kConfigVersion));
     Place(src, r);
     Outcomes(nullptr, nullptr, r);
     return r;

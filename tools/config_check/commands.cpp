@@ -1,21 +1,29 @@
 #include "config_check/commands.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <vector>
 
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 #include <nlohmann/json.hpp>
 
+#include "config/backup_name.h"
 #include "config/config.h"
 #include "config/config_file.h"
 #include "config/default_document.h"
 #include "config/guide.h"
+#include "config/reading.h"
 #include "config/settings.h"
 #include "config/whole_file.h"
 #include "config_check/check.h"
 #include "config_check/closest_name.h"
+#include "config_check/migrate.h"
 #include "formats/log_text.h"
 #include "formats/plugin_files.h"
+#include "formats/replies.h"
 
 namespace config_tool {
 
@@ -30,16 +38,28 @@ struct Located {
   bool in_folder = false;  // the operator named a folder, not the file
 };
 
+// The plugin folder of a server directory, with the system's separators, as
+// the path was always shown.
+fs::path PluginFolderOf(const fs::path& server) {
+  return server / fs::path(formats::kPluginFolder).relative_path().make_preferred();
+}
+
+// A folder is a server directory when it holds the plugin folder, or the
+// framework's folder (the first part of kPluginFolder) that the plugin
+// folder goes into; otherwise it is taken as the plugin folder itself.
+bool IsServerDirectory(const fs::path& dir) {
+  std::error_code ec;
+  const fs::path framework = dir / *fs::path(formats::kPluginFolder).relative_path().begin();
+  return fs::is_directory(PluginFolderOf(dir), ec) || fs::is_directory(framework, ec);
+}
+
 Located Locate(const fs::path& path) {
   std::error_code ec;
   if (!fs::is_directory(path, ec)) {
     return {path, false};
   }
-  // With the system's separators, as the path was always shown.
-  const fs::path plugin_folder =
-      path / fs::path(formats::kPluginFolder).relative_path().make_preferred();
-  if (fs::is_directory(plugin_folder, ec)) {
-    return {plugin_folder / formats::kConfigFile, true};
+  if (IsServerDirectory(path)) {
+    return {PluginFolderOf(path) / formats::kConfigFile, true};
   }
   return {path / formats::kConfigFile, true};
 }
@@ -67,6 +87,31 @@ std::string ShownName(const fs::path& path) {
   return formats::TerminalSafe(Utf8Name(path));
 }
 
+// A key of the file for a terminal: every setting's name is ASCII, so any
+// other letter in a key (a Cyrillic "а" in "IntervаlMinutes") is the mistake
+// and is shown as \u0430, beside the invisible ones TerminalSafe escapes.
+std::string KeyShown(std::string_view key) {
+  const std::string safe = formats::TerminalSafe(key);
+  std::string out;
+  for (std::size_t i = 0; i < safe.size();) {
+    const auto lead = static_cast<unsigned char>(safe[i]);
+    if (lead < 0x80) {
+      out += safe[i++];
+      continue;
+    }
+    // Well-formed after TerminalSafe: a lead byte and its continuations.
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    char32_t code = lead & (length == 4 ? 0x07u : length == 3 ? 0x0Fu : 0x1Fu);
+    for (std::size_t k = 1; k < length && i + k < safe.size(); ++k) {
+      code = (code << 6) | (static_cast<unsigned char>(safe[i + k]) & 0x3Fu);
+    }
+    out += code > 0xFFFF ? fmt::format("\\U{:08x}", static_cast<std::uint32_t>(code))
+                         : fmt::format("\\u{:04x}", static_cast<std::uint32_t>(code));
+    i += length;
+  }
+  return out;
+}
+
 std::string Dump(const json& doc) {
   return doc.dump(2, ' ', false, json::error_handler_t::replace);
 }
@@ -78,8 +123,8 @@ json Report(const CheckResult& r, const std::string& file) {
                         {"key", f.key_path},
                         {"line", f.line ? json(*f.line) : json(nullptr)},
                         {"column", f.column ? json(*f.column) : json(nullptr)},
-                        {"message", f.message},
-                        {"fix", f.fix},
+                        {"message", formats::TerminalSafe(f.message)},
+                        {"fix", formats::TerminalSafe(f.fix)},
                         {"value", f.value},
                         {"detail", f.detail}});
   }
@@ -126,8 +171,9 @@ void PrintText(const CheckResult& r, const std::string& file, bool all, std::ost
   for (const auto& f : r.findings) {
     const std::string place =
         f.line ? fmt::format(":{}:{}", *f.line, f.column.value_or(1)) : std::string();
-    fmt::print(out, "{}{}: {}: {}\n", file, place, SeverityName(f.severity),
-               formats::TerminalSafe((f.key_path.empty() ? "" : f.key_path + ": ") + f.message));
+    fmt::print(
+        out, "{}{}: {}: {}\n", file, place, SeverityName(f.severity),
+        (f.key_path.empty() ? "" : KeyShown(f.key_path) + ": ") + formats::TerminalSafe(f.message));
     if (!f.fix.empty()) {
       fmt::print(out, "    fix: {}\n", formats::TerminalSafe(f.fix));
     }
@@ -146,6 +192,27 @@ void PrintText(const CheckResult& r, const std::string& file, bool all, std::ost
                differences);
   } else if (!r.findings.empty()) {
     fmt::print(out, "\nThe plugin runs every setting as the file writes it.\n");
+  }
+}
+
+// What the plugin accepts for `s`, by its row and its field's type.
+template <typename S>
+std::string RangeText(const S& s) {
+  using T = typename S::Value;
+  if constexpr (S::kHasRange) {
+    return fmt::format("{} to {}", s.range.low, s.range.high);
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return "true or false";
+  } else if constexpr (std::is_same_v<T, std::string>) {
+    return fmt::format(
+        "any text; advice: one word of letters, digits, '.' or '_', other than {} and the "
+        "framework's own commands",
+        formats::kStatsCommand);
+  } else if constexpr (std::is_integral_v<T>) {
+    return fmt::format("any whole number from {} to {}", std::numeric_limits<T>::min(),
+                       std::numeric_limits<T>::max());
+  } else {
+    return "any number";
   }
 }
 
@@ -171,6 +238,56 @@ int RunCheck(const fs::path& path, const CheckOptions& options, std::ostream& ou
   return r.ExitCode();
 }
 
+int RunFleetCheck(const std::vector<fs::path>& paths, const CheckOptions& options,
+                  std::ostream& out) {
+  int worst = kExitClean;
+  json servers = json::array();
+  std::vector<int> counts(4, 0);
+  for (const fs::path& path : paths) {
+    const Located where = Locate(path);
+    const Quillmoor::ConfigFileText file = Quillmoor::ReadConfigFile(where.file.string());
+    const CheckResult r = file.state == State::kRead ? CheckConfigText(file.text)
+                                                     : CheckUnreadFile(file, where.in_folder);
+    const int code = r.ExitCode();
+    worst = std::max(worst, code);
+    ++counts[static_cast<std::size_t>(code)];
+    if (options.as_json) {
+      servers.push_back(Report(r, Utf8Name(where.file)));
+      continue;
+    }
+    std::size_t errors = 0, warnings = 0;
+    const Finding* first = nullptr;
+    for (const Finding& f : r.findings) {
+      errors += f.severity == Severity::kError ? 1 : 0;
+      warnings += f.severity == Severity::kWarning ? 1 : 0;
+      if (f.severity != Severity::kNote && (first == nullptr || f.severity > first->severity)) {
+        first = &f;  // the first of the worst
+      }
+    }
+    const std::string verdict =
+        code == kExitClean ? "ok, the plugin runs it as written"
+        : r.unreadable     ? "cannot be read"
+                           : fmt::format("{} error{}, {} warning{}", errors, errors == 1 ? "" : "s",
+                                         warnings, warnings == 1 ? "" : "s");
+    std::string line = fmt::format("{}: exit {}: {}", ShownName(path), code, verdict);
+    if (first != nullptr) {
+      line += ": " + (first->key_path.empty() ? std::string() : KeyShown(first->key_path) + ": ") +
+              formats::TerminalSafe(first->message);
+    }
+    fmt::print(out, "{}\n", line);
+  }
+  if (options.as_json) {
+    out << Dump({{"exit_code", worst}, {"servers", servers}}) << '\n';
+  } else {
+    fmt::print(out,
+               "{} servers: {} clean, {} with warnings, {} with errors, {} unreadable "
+               "(quillmoor-config check PATH for the details)\n",
+               paths.size(), counts[kExitClean], counts[kExitWarnings], counts[kExitErrors],
+               counts[kExitTrouble]);
+  }
+  return worst;
+}
+
 int ReportTrouble(std::string_view message, bool as_json, std::ostream& out, std::ostream& err) {
   fmt::print(err, "quillmoor-config: {}\n", formats::TerminalSafe(message));
   if (as_json) {
@@ -185,12 +302,38 @@ int ReportTrouble(std::string_view message, bool as_json, std::ostream& out, std
   return kExitTrouble;
 }
 
-int RunInit(const fs::path& dir, bool force, std::ostream& out, std::ostream& err) {
+int RunInit(const fs::path& named, bool force, std::ostream& out, std::ostream& err) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    fmt::print(err, "quillmoor-config: {} is not a folder (the plugin does not create it either)\n",
-               ShownName(dir));
+  const fs::file_status status = fs::status(named, ec);
+  if (!fs::exists(status)) {
+    fmt::print(err,
+               "quillmoor-config: {} does not exist{}; name a server directory or its plugin "
+               "folder\n",
+               ShownName(named),
+               ec && ec != std::errc::no_such_file_or_directory
+                   ? fmt::format(" or cannot be reached ({})", formats::TerminalSafe(ec.message()))
+                   : "");
     return kExitTrouble;
+  }
+  if (!fs::is_directory(status)) {
+    fmt::print(err,
+               "quillmoor-config: {} is not a folder; name a server directory or its plugin "
+               "folder\n",
+               ShownName(named));
+    return kExitTrouble;
+  }
+  // A server directory gets the file where the plugin reads it. Its plugin
+  // folder is created when the framework's folder is there but not yet
+  // the plugin's: the operator named this server.
+  const fs::path dir = IsServerDirectory(named) ? PluginFolderOf(named) : named;
+  if (dir != named && !fs::is_directory(dir, ec)) {
+    fs::create_directories(dir, ec);
+    if (ec) {
+      fmt::print(err, "quillmoor-config: cannot create {}: {}; nothing was changed\n",
+                 ShownName(dir), formats::TerminalSafe(ec.message()));
+      return kExitTrouble;
+    }
+    fmt::print(out, "Created {}\n", ShownName(dir));
   }
   const std::string config = (dir / formats::kConfigFile).string();
   const std::string guide = (dir / formats::kGuideFile).string();
@@ -231,6 +374,151 @@ int RunInit(const fs::path& dir, bool force, std::ostream& out, std::ostream& er
   return kExitClean;
 }
 
+namespace {
+
+// The newest backup of `config` whose version is older than this plugin's,
+// or empty: a later number is a later backup.
+fs::path NewestOutdatedBackup(const fs::path& config) {
+  std::vector<std::pair<unsigned, fs::path>> backups;
+  std::error_code ec;
+  const std::string name = Utf8Name(config.filename());
+  const fs::path folder = config.parent_path().empty() ? fs::path(".") : config.parent_path();
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    // UTF-8 on every system: a name the console's code page cannot hold
+    // is passed over, not an error.
+    if (const auto n = Quillmoor::BackupNumber(name, Utf8Name(it->path().filename()))) {
+      backups.emplace_back(*n, it->path());
+    }
+  }
+  std::sort(backups.begin(), backups.end());
+  for (auto it = backups.rbegin(); it != backups.rend(); ++it) {
+    const Quillmoor::ConfigFileText file = Quillmoor::ReadConfigFile(it->second.string());
+    if (file.state != State::kRead) {
+      continue;
+    }
+    const Quillmoor::ConfigReading reading = Quillmoor::ReadConfig(file.text);
+    if (reading.version && reading.version->found < Quillmoor::kConfigVersion) {
+      return it->second;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunMigrate(const fs::path& path, bool dry_run, bool force, std::ostream& out,
+               std::ostream& err) {
+  const auto refuse = [&](const std::string& why) {
+    fmt::print(err, "quillmoor-config: {}; nothing was changed\n", why);
+    return kExitTrouble;
+  };
+  const Located where = Locate(path);
+  const std::string target = where.file.string();
+  const Quillmoor::ConfigFileText current = Quillmoor::ReadConfigFile(target);
+  if (current.state != State::kRead && current.state != State::kAbsent) {
+    return refuse(fmt::format("{} cannot be read: {}", ShownName(where.file),
+                              formats::TerminalSafe(current.error)));
+  }
+  fs::path source = where.file;
+  std::string source_text = current.text;
+  if (current.state == State::kRead) {
+    const Quillmoor::ConfigReading reading = Quillmoor::ReadConfig(current.text);
+    const bool outdated = reading.version && reading.version->found < Quillmoor::kConfigVersion;
+    if (!outdated) {
+      if (reading.version && reading.version->found > Quillmoor::kConfigVersion) {
+        return refuse(fmt::format("{} is version {}, newer than this tool's {}",
+                                  ShownName(where.file), reading.version->found,
+                                  Quillmoor::kConfigVersion));
+      }
+      if (!reading.version || reading.error) {
+        return refuse(
+            fmt::format("{} is not read by the plugin as it is (quillmoor-config check "
+                        "shows why), so it is left alone",
+                        ShownName(where.file)));
+      }
+      source.clear();
+    }
+  } else {
+    source.clear();
+  }
+  if (source.empty()) {
+    source = NewestOutdatedBackup(where.file);
+    if (source.empty()) {
+      fmt::print(out, "{} {}, and no outdated backup is beside it: nothing to migrate.\n",
+                 ShownName(where.file),
+                 current.state == State::kAbsent
+                     ? std::string("does not exist")
+                     : fmt::format("is already version {}", Quillmoor::kConfigVersion));
+      return current.state == State::kAbsent ? kExitTrouble : kExitClean;
+    }
+    const Quillmoor::ConfigFileText backup = Quillmoor::ReadConfigFile(source.string());
+    source_text = backup.text;
+    // The file the plugin wrote in its place holds only defaults; anything
+    // else is the operator's own work since.
+    if (current.state == State::kRead && !force &&
+        !CheckConfigText(current.text).defaults_document) {
+      return refuse(
+          fmt::format("{} holds settings other than the defaults; --force replaces it "
+                      "with the values of {} (a copy of it is kept)",
+                      ShownName(where.file), ShownName(source)));
+    }
+  }
+  const Migration m = MigrateText(source_text);
+  if (!m.error.empty()) {
+    return refuse(fmt::format("{}: {}", ShownName(source), formats::TerminalSafe(m.error)));
+  }
+  fmt::print(out, "From {} (version {}) to version {}:\n", ShownName(source), m.old_version,
+             Quillmoor::kConfigVersion);
+  bool all_as_written = true;
+  for (const CarriedValue& v : m.values) {
+    all_as_written = all_as_written && (v.outcome == CarriedValue::Outcome::kCarried ||
+                                        v.outcome == CarriedValue::Outcome::kMoved);
+    std::string line = fmt::format("  {:8} {}: {}", OutcomeName(v.outcome), KeyShown(v.key_path),
+                                   formats::TerminalSafe(v.written));
+    if (v.outcome == CarriedValue::Outcome::kChanged) {
+      line += " -> " + formats::TerminalSafe(v.result);
+    }
+    if (!v.why.empty()) {
+      line += " (" + formats::TerminalSafe(v.why) + ")";
+    }
+    fmt::print(out, "{}\n", line);
+  }
+  fmt::print(out, "  {} setting{} not in the old file keep{} the default.\n", m.defaults_kept,
+             m.defaults_kept == 1 ? "" : "s", m.defaults_kept == 1 ? "s" : "");
+  const int code = all_as_written ? kExitClean : kExitWarnings;
+  if (dry_run) {
+    fmt::print(out, "Dry run: {} is unchanged. The new document would be:\n{}\n",
+               ShownName(where.file), m.document);
+    return code;
+  }
+  // The new text complete before anything moves; then a copy of what it
+  // replaces; then the one rename. A failure at any step leaves the file.
+  if (const auto e = Quillmoor::WriteTemporary(target, m.document)) {
+    return refuse(fmt::format("cannot write {}: {}", ShownName(where.file),
+                              formats::TerminalSafe(e.message())));
+  }
+  std::string kept;
+  std::error_code ec;
+  if (current.state == State::kRead) {
+    kept = Quillmoor::FreeBackupName(target);
+    // copy_file refuses a name that appeared since: no backup is replaced.
+    fs::copy_file(where.file, kept, fs::copy_options::none, ec);
+    if (ec) {
+      fs::remove(Quillmoor::TemporaryOf(target), ec);
+      return refuse(fmt::format("cannot keep {} as {}: {}", ShownName(where.file), ShownName(kept),
+                                formats::TerminalSafe(ec.message())));
+    }
+  }
+  if (const auto e = Quillmoor::MoveTemporaryOver(target)) {
+    return refuse(fmt::format("cannot replace {}: {} (its copy {} stays)", ShownName(where.file),
+                              formats::TerminalSafe(e.message()), ShownName(kept)));
+  }
+  fmt::print(
+      out, "Wrote {} (version {}){}.\n", ShownName(where.file), Quillmoor::kConfigVersion,
+      kept.empty() ? std::string() : fmt::format("; what it held is kept as {}", ShownName(kept)));
+  return code;
+}
+
 int RunExplain(const std::string& key, std::ostream& out, std::ostream& err) {
   const Quillmoor::Config defaults;
   std::vector<std::string> names;
@@ -243,10 +531,7 @@ int RunExplain(const std::string& key, std::ostream& out, std::ostream& err) {
       return;
     }
     any = true;
-    std::string range = "any value";
-    if constexpr (std::decay_t<decltype(s)>::kHasRange) {
-      range = fmt::format("{} to {}", s.range.low, s.range.high);
-    }
+    const std::string range = RangeText(s);
     fmt::print(out, "{}\n  default: {}    range: {}\n  {}\n\n", path, ValueText(s.field(defaults)),
                range, Quillmoor::InfoText(s));
   });

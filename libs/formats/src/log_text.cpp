@@ -60,8 +60,20 @@ std::string Hex(const char* prefix, std::uint32_t code, int digits) {
   return out;
 }
 
+// Characters a terminal shows as a blank or as nothing, or as a letter it is
+// not: a key with a no-break space or a zero-width space inside looks right
+// and never matches. Shown as \uHHHH so the operator sees what to delete.
+bool Invisible(char32_t code) {
+  return code == 0xA0 || code == 0xAD || code == 0x034F || code == 0x061C || code == 0x115F ||
+         code == 0x1160 || code == 0x180E || (code >= 0x2000 && code <= 0x200F) ||
+         (code >= 0x202A && code <= 0x202F) || (code >= 0x205F && code <= 0x206F) ||
+         code == 0x3000 || code == 0x3164 || (code >= 0xFE00 && code <= 0xFE0F) || code == 0xFEFF ||
+         code == 0xFFA0 || (code >= 0xFFF0 && code <= 0xFFFB) ||
+         (code >= 0xE0000 && code <= 0xE0FFF);
+}
+
 // The escape for one character, or empty if it is shown as it is.
-std::string EscapeFor(char32_t code, bool backslash) {
+std::string EscapeFor(char32_t code, bool backslash, bool invisible) {
   switch (code) {
     case U'\n':
       return "\\n";
@@ -82,10 +94,14 @@ std::string EscapeFor(char32_t code, bool backslash) {
   if ((code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
     return Hex("\\u", static_cast<std::uint32_t>(code), 4);
   }
+  if (invisible && Invisible(code)) {
+    return code > 0xFFFF ? Hex("\\U", static_cast<std::uint32_t>(code), 8)
+                         : Hex("\\u", static_cast<std::uint32_t>(code), 4);
+  }
   return {};
 }
 
-std::string Escaped(std::string_view text, std::size_t max_bytes, bool backslash) {
+std::string Escaped(std::string_view text, std::size_t max_bytes, bool backslash, bool invisible) {
   std::string out;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -96,7 +112,7 @@ std::string Escaped(std::string_view text, std::size_t max_bytes, bool backslash
     }
     if (c.length == 0) {
       out += Hex("\\x", static_cast<std::uint8_t>(text[at]), 2);
-    } else if (std::string escape = EscapeFor(c.code, backslash); !escape.empty()) {
+    } else if (std::string escape = EscapeFor(c.code, backslash, invisible); !escape.empty()) {
       out += escape;
     } else {
       out.append(text.substr(at, length));
@@ -112,11 +128,11 @@ std::string Escaped(std::string_view text, std::size_t max_bytes, bool backslash
 }  // namespace
 
 std::string LogSafe(std::string_view text, std::size_t max_bytes) {
-  return Escaped(text, max_bytes, true);
+  return Escaped(text, max_bytes, true, false);
 }
 
 std::string TerminalSafe(std::string_view text) {
-  return Escaped(text, text.size(), false);
+  return Escaped(text, text.size(), false, true);
 }
 
 std::size_t WellFormedUtf8Prefix(std::string_view text) {

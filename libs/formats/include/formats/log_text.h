@@ -19,7 +19,10 @@ namespace formats {
 std::string LogSafe(std::string_view text, std::size_t max_bytes);
 
 // Like LogSafe, whole and with the backslash kept as it is: for a terminal,
-// where a Windows path should read as the operator typed it.
+// where a Windows path should read as the operator typed it. Characters
+// that show as a blank, as nothing or as another letter's twin (the no-break
+// space, zero-width and direction marks, the byte-order mark, variation
+// selectors) are escaped too, as \u00a0 (\U000e0020 beyond U+FFFF).
 std::string TerminalSafe(std::string_view text);
 
 // The length of the longest start of `text` that is well-formed UTF-8: the
