@@ -1,5 +1,5 @@
 // Sequential RCON round trips against a running dev server: logs in, then
-// sends GetServerStats COUNT times, each after the previous reply arrived,
+// sends the statistics command COUNT times, each after the previous reply arrived,
 // and prints the median and the 99th percentile of the round-trip times.
 // Usage: rcon_roundtrip PORT PASSWORD [COUNT]   (127.0.0.1 only)
 // Output: one line, "count=N p50_ms=X p99_ms=Y".
@@ -20,6 +20,7 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/use_future.hpp>
 
+#include "formats/replies.h"
 #include "rcon_wire/client.h"
 
 namespace {
@@ -63,9 +64,9 @@ asio::awaitable<std::vector<double>> RoundTrips(std::uint16_t port, std::string 
   ms.reserve(static_cast<std::size_t>(count));
   for (long i = 0; i < count; ++i) {
     const auto start = Clock::now();
-    const std::string reply = co_await client.Exec("GetServerStats", kTimeout);
+    const std::string reply = co_await client.Exec(formats::kStatsCommand, kTimeout);
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    if (reply.rfind("{\"cmd\":\"GetServerStats\"", 0) != 0) {
+    if (!formats::ReadObjectCount(reply)) {
       throw std::runtime_error("unexpected reply: " + reply);
     }
   }

@@ -2,7 +2,11 @@
 // the floor: a raw loop that writes the same two fields at fixed offsets on
 // the same actors in the same order. Actors are 1 KiB each, allocated one by
 // one, and the query returns them in an order unrelated to their addresses,
-// so both loops pay the cache and TLB misses of a real server's walk.
+// so both loops pay the cache and TLB misses of a real server's walk. And
+// beside both, the field lookups alone: the two lookups by name per actor
+// that the pass makes through the host interface, without a store. They are
+// the framework's cost, not the plugin's: the pass minus the lookups is what
+// the plugin's own code adds, to be compared with the floor.
 #include <benchmark/benchmark.h>
 #include <cstddef>
 #include <filesystem>
@@ -12,6 +16,7 @@
 
 #include "common/log.h"
 #include "devhost/host.h"
+#include "host/symbols.h"
 #include "stats/stats_logger.h"
 #include "structures/structure_manager.h"
 
@@ -85,11 +90,40 @@ void BM_FixedOffsetFloor(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// Pass and floor side by side for each size, so that each pair shares one world.
+void BM_FieldLookups(benchmark::State& state) {
+  const auto& order = World::For(static_cast<int>(state.range(0))).QueryOrder();
+  for (auto _ : state) {
+    for (AActor* actor : order) {
+      if (actor == nullptr) {
+        continue;
+      }
+      void* net = GetAddress(actor, Symbols::kNetUpdateFrequency);
+      void* min = GetAddress(actor, Symbols::kMinNetUpdateFrequency);
+      benchmark::DoNotOptimize(net);
+      benchmark::DoNotOptimize(min);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// The query the pass starts with, alone: the framework's too.
+void BM_ActorQuery(benchmark::State& state) {
+  World::For(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    auto actors =
+        AsaApi::GetApiUtils().GetAllActorsInRange({}, 1000000.0f, EServerOctreeGroup::STRUCTURES);
+    benchmark::DoNotOptimize(actors.GetData());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// Pass, floor, lookups and query side by side for each size, so that each pair shares one world.
 void Register() {
   for (int structures : {10000, 100000, 1000000}) {
     for (auto [name, fn] : {std::pair{"BM_StructurePass", &BM_StructurePass},
-                            std::pair{"BM_FixedOffsetFloor", &BM_FixedOffsetFloor}}) {
+                            std::pair{"BM_FixedOffsetFloor", &BM_FixedOffsetFloor},
+                            std::pair{"BM_FieldLookups", &BM_FieldLookups},
+                            std::pair{"BM_ActorQuery", &BM_ActorQuery}}) {
       benchmark::RegisterBenchmark(name, fn)
           ->Arg(structures)
           ->Unit(benchmark::kMillisecond)

@@ -1,6 +1,6 @@
 #include "structures/structure_manager.h"
 
-#include <cstddef>
+#include <algorithm>
 #include <string>
 
 #include "common/guard.h"
@@ -18,18 +18,12 @@ constexpr UE::Math::TVector<double> kCenter{0.0, 0.0, 0.0};
 constexpr float kRadius = 1000000.0f;
 
 // The walk is bound by memory: every actor is a cache and TLB miss, in an
-// order unrelated to their addresses. The two lookups per actor leave too
-// few iterations in flight for the processor to overlap those misses by
-// itself, so the walk asks for the line of an actor this far ahead.
-constexpr int32 kPrefetchDistance = 32;
-
-inline void PrefetchForWrite(const void* address) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(address, 1);
-#else
-  (void)address;
-#endif
-}
+// order unrelated to their addresses. A store right after each actor's two
+// lookups leaves too few actors in flight for the processor to overlap those
+// misses (the lookups are calls it cannot see through), so the fields of a
+// batch of actors are looked up first, touching no actor, and then written
+// in a tight loop whose misses overlap.
+constexpr int32 kBatch = 64;
 
 }  // namespace
 
@@ -50,22 +44,35 @@ void UpdateStructureNetFreq(float netFreq, float minNetFreq, bool verbose) {
     }
     int32 applied = 0;
     AActor* const* data = actors.GetData();
-    // Where the field stood in the last actor: only a hint for the prefetch,
-    // never an address that is written through.
-    std::ptrdiff_t field_hint = 0;
-    for (int32 i = 0; i < total; ++i) {
-      if (i + kPrefetchDistance < total && data[i + kPrefetchDistance] != nullptr) {
-        PrefetchForWrite(reinterpret_cast<const char*>(data[i + kPrefetchDistance]) + field_hint);
+    float* net[kBatch];
+    float* min[kBatch];
+    for (int32 start = 0; start < total; start += kBatch) {
+      const int32 end = std::min(total, start + kBatch);
+      int32 found = 0;
+      const auto write_found = [&] {
+        for (int32 k = 0; k < found; ++k) {
+          *net[k] = netFreq;
+          *min[k] = minNetFreq;
+        }
+        applied += found;
+      };
+      try {
+        for (int32 i = start; i < end; ++i) {
+          AActor* actor = data[i];
+          if (actor == nullptr) {
+            continue;
+          }
+          net[found] = static_cast<float*>(GetAddress(actor, Symbols::kNetUpdateFrequency));
+          min[found] = static_cast<float*>(GetAddress(actor, Symbols::kMinNetUpdateFrequency));
+          ++found;
+        }
+      } catch (...) {
+        // A lookup that fails part-way leaves the actors before it written,
+        // as a walk of one actor at a time would.
+        write_found();
+        throw;
       }
-      AActor* actor = data[i];
-      if (actor == nullptr) {
-        continue;
-      }
-      auto* net = static_cast<float*>(GetAddress(actor, Symbols::kNetUpdateFrequency));
-      *net = netFreq;
-      *static_cast<float*>(GetAddress(actor, Symbols::kMinNetUpdateFrequency)) = minNetFreq;
-      field_hint = reinterpret_cast<const char*>(net) - reinterpret_cast<const char*>(actor);
-      ++applied;
+      write_found();
     }
     const std::string message = formats::StructurePassMessage(applied, total, netFreq, minNetFreq);
     StatsLogger::Log(message);

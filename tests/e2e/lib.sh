@@ -18,9 +18,9 @@ game_time_reached() {
   [ -n "$t" ] && awk -v t="$t" -v min="$1" 'BEGIN { exit !(t >= min) }'
 }
 
-# Waits until the game clock has passed $1 seconds (at most 10 s of real time).
+# Waits until the game clock has passed $1 seconds.
 wait_for_game_time() {
-  wait_for 100 game_time_reached "$1" || fail "game time did not reach $1 s"
+  wait_for "$STALL_TENTHS" game_time_reached "$1" || fail "game time did not reach $1 s"
 }
 
 stats_log() {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "formats/stats_line.h"
 #include "stats/stats_logger.h"
 #include "structures/structure_manager.h"
 #include "support/host_test.h"
@@ -63,6 +64,27 @@ TEST_F(StructureTest, APassWritesEveryActorAndCountsNullEntriesInTheTotal) {
                             "[Quillmoor] StructureNetFreq: Applied to 45/47 structures. NetFreq: "
                             "0.20, MinNetFreq: 0.10"});
   EXPECT_EQ(Leaked(), 0u);
+}
+
+// The pass looks fields up and writes them in groups of actors: every size
+// around a group's edge, with null entries among them, is written whole.
+TEST_F(StructureTest, EveryWorldSizeIsWrittenWholeWhateverItsGroups) {
+  const struct {
+    int structures;
+    int nulls;
+  } cases[] = {{1, 0}, {63, 1}, {64, 0}, {64, 1}, {65, 0}, {127, 2}, {129, 0}, {1000, 7}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.structures) + " structures, " + std::to_string(c.nulls) +
+                 " null");
+    World(c.structures, c.nulls);
+    UpdateStructureNetFreq(0.2f, 0.1f, true);
+    EXPECT_EQ(Holding(0.2f, 0.1f), c.structures);
+    EXPECT_EQ(Messages(),
+              std::vector<std::string>{
+                  "[Quillmoor] " +
+                  formats::StructurePassMessage(c.structures, c.structures + c.nulls, 0.2f, 0.1f)});
+    EXPECT_EQ(Leaked(), 0u);
+  }
 }
 
 TEST_F(StructureTest, AQuietPassStillWritesItsStatisticsLine) {

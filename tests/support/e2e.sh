@@ -11,14 +11,21 @@
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/quillmoor-${1:-e2e}-XXXXXX")
 PIDS=()  # processes that cleanup kills; add with `track`
 
+# How long, in tenths of a second, a wait for something that must happen lets
+# nothing happen before it calls it a stall and fails. Every wait ends as
+# soon as its event comes, and one on a process ends at once when the
+# process is gone, so this bound only decides how long a hung run takes to
+# fail: it is long, so that a loaded machine or a sanitizer never fails a
+# test, only a stall does. QUILLMOOR_E2E_STALL_TENTHS overrides it.
+STALL_TENTHS=${QUILLMOOR_E2E_STALL_TENTHS:-900}
+
 # For start_server, rc and stop_server: the command that runs the dev server,
 # up to its RCON options (a bash array); its password; how long it may take to
-# listen, in tenths of a second. Waits for what must happen are long (20 s):
-# they end as soon as it happens, and a loaded machine must not fail a test. They keep the server's port and pid in PORT
+# listen, in tenths of a second. They keep the server's port and pid in PORT
 # and PID, its output in OUT.
 SERVER=()
 PW="e2e-pw"
-START_TENTHS=200
+START_TENTHS=$STALL_TENTHS
 OUT="$WORK/server.out"
 PORT=""
 PID=""
@@ -97,10 +104,10 @@ wait_listening() {
 }
 
 # stop_process PID SIGNAL [TENTHS]: sends SIGNAL and fails unless the process
-# is gone within TENTHS tenths of a second (default 100). STATUS is then its
-# exit status, when this shell started it.
+# is gone within TENTHS tenths of a second (default STALL_TENTHS). STATUS is
+# then its exit status, when this shell started it.
 stop_process() {
-  local pid=$1 signal=$2 tries=${3:-100}
+  local pid=$1 signal=$2 tries=${3:-$STALL_TENTHS}
   kill "-$signal" "$pid"
   wait_for "$tries" gone "$pid" ||
     fail "process $pid did not stop within $((tries / 10)) s of SIG$signal"
@@ -143,14 +150,14 @@ start_in() {
 
 # rc COMMAND [ARGS...]: runs one command over RCON and prints the reply.
 rc() {
-  timeout 30 rconclt -t 20 "$PW@127.0.0.1:$PORT" "$@"
+  timeout $((STALL_TENTHS / 10 + 10)) rconclt -t $((STALL_TENTHS / 10)) "$PW@127.0.0.1:$PORT" "$@"
 }
 
 # stop_server [SIGNAL [TENTHS]]: stops the server and fails unless it exits
-# with 0 within TENTHS tenths of a second (default 100).
+# with 0 within TENTHS tenths of a second (default STALL_TENTHS).
 stop_server() {
   local signal=${1:-INT}
-  stop_process "$PID" "$signal" "${2:-100}"
+  stop_process "$PID" "$signal" "${2:-$STALL_TENTHS}"
   PID=""
   [ "$STATUS" -eq 0 ] || fail "the dev server exited with $STATUS after SIG$signal"
 }

@@ -35,7 +35,7 @@ track "$B_PID"
 
 # Lines written before the watcher starts must not count.
 two_before() { [ "$(auto_gcs beta)" -ge 2 ]; }
-wait_for 200 two_before || fail "beta wrote no Auto-GC lines"
+wait_for "$STALL_TENTHS" two_before || fail "beta wrote no Auto-GC lines"
 BEFORE=$(auto_gcs beta)
 
 CSV="$WORK/counts.csv"
@@ -46,7 +46,7 @@ QUILLMOOR_RCON_PASSWORD="$PW" "$WATCH" --server "alpha=127.0.0.1:$A_PORT" \
 W_PID=$!
 track "$W_PID"
 listening() { grep -o 'metrics at http://127.0.0.1:[0-9]*/metrics' "$WORK/watch.out"; }
-wait_for 200 listening || fail "the watcher does not say where its metrics are"
+wait_for "$STALL_TENTHS" listening || fail "the watcher does not say where its metrics are"
 METRICS=$(listening | sed 's/^metrics at //')
 M_PORT=$(echo "$METRICS" | sed 's|.*:\([0-9]*\)/metrics|\1|')
 
@@ -80,7 +80,7 @@ for attempt in 1 2 3 4 5; do
     --web.listen-address="127.0.0.1:$P_PORT" >"$WORK/prometheus.out" 2>&1 &
   P_PID=$!
   track "$P_PID"
-  wait_for 300 prom_ready && break
+  wait_for "$STALL_TENTHS" prom_ready && break
   gone "$P_PID" || fail "Prometheus did not become ready"
   forget "$P_PID"
   [ "$attempt" -lt 5 ] || fail "Prometheus did not start"
@@ -91,11 +91,11 @@ q() { python3 "$API" query "$PROM" "$1"; }
 has() { [ -n "$(q "$1")" ]; }
 
 # Both servers' counts, as the CSV file recorded them; the log's lines.
-wait_for 300 has 'count(quillmoor_uobjects) == 2' || fail "Prometheus has no counts of both servers"
-wait_for 300 has 'quillmoor_gc_forced_total{server="beta",trigger="auto-timer"} > 0' ||
+wait_for "$STALL_TENTHS" has 'count(quillmoor_uobjects) == 2' || fail "Prometheus has no counts of both servers"
+wait_for "$STALL_TENTHS" has 'quillmoor_gc_forced_total{server="beta",trigger="auto-timer"} > 0' ||
   fail "no forced collection from beta's statistics log"
-wait_for 300 has 'quillmoor_structures_found{server="beta"} == 40' || fail "no structure pass"
-wait_for 300 has 'quillmoor_gc_last_drop_objects{server="beta"}' || fail "no drop measured"
+wait_for "$STALL_TENTHS" has 'quillmoor_structures_found{server="beta"} == 40' || fail "no structure pass"
+wait_for "$STALL_TENTHS" has 'quillmoor_gc_last_drop_objects{server="beta"}' || fail "no drop measured"
 for s in alpha beta; do
   python3 "$API" csv-match "$PROM" "$CSV" "$s" || fail "$s: Prometheus and the CSV file differ"
 done
@@ -106,10 +106,10 @@ expect_eq "$LINT" "" "promtool check metrics"
 # alpha stopped: up 0, its count gone from the scrape (not 0, not stale), the
 # down alert pending for it alone.
 stop_process "$A_PID" TERM
-wait_for 300 has 'quillmoor_up{server="alpha"} == 0' || fail "alpha is not down in Prometheus"
-wait_for 300 has 'ALERTS{alertname="QuillmoorServerDown",server="alpha",alertstate="pending"}' ||
+wait_for "$STALL_TENTHS" has 'quillmoor_up{server="alpha"} == 0' || fail "alpha is not down in Prometheus"
+wait_for "$STALL_TENTHS" has 'ALERTS{alertname="QuillmoorServerDown",server="alpha",alertstate="pending"}' ||
   fail "no pending down alert for alpha"
-wait_for 50 eval '! has "quillmoor_uobjects{server=\"alpha\"}"' ||
+wait_for "$STALL_TENTHS" eval '! has "quillmoor_uobjects{server=\"alpha\"}"' ||
   fail "Prometheus still has a count of alpha: $(q 'quillmoor_uobjects{server="alpha"}')"
 python3 "$API" get "$METRICS" >"$WORK/scrape.txt"
 ! grep -q 'quillmoor_uobjects{server="alpha"}' "$WORK/scrape.txt" || fail "a count of alpha while down"
@@ -119,13 +119,13 @@ has 'quillmoor_uobjects{server="beta"}' || fail "beta's count went with alpha's"
 # alpha back: found again by the watcher's back-off, counted again.
 A_PID=$(start_in alpha "$A_PORT" 1) || fail "alpha did not start again"
 track "$A_PID"
-wait_for 300 has 'quillmoor_up{server="alpha"} == 1 and on(server) quillmoor_uobjects{server="alpha"}' ||
+wait_for "$STALL_TENTHS" has 'quillmoor_up{server="alpha"} == 1 and on(server) quillmoor_uobjects{server="alpha"}' ||
   fail "alpha is not back in Prometheus"
 python3 "$API" csv-match "$PROM" "$CSV" alpha || fail "alpha: Prometheus and the CSV file differ"
 
 # Every rule evaluated without error, and every expression of the dashboard.
 rules_ok() { python3 "$API" rules-ok "$PROM" >"$WORK/rules.txt"; }
-wait_for 100 rules_ok || fail "rules not evaluated cleanly: $(cat "$WORK/rules.txt")"
+wait_for "$STALL_TENTHS" rules_ok || fail "rules not evaluated cleanly: $(cat "$WORK/rules.txt")"
 python3 "$API" dashboard "$PROM" "$DEPLOY/grafana/quillmoor.json" ||
   fail "dashboard expressions fail"
 
@@ -133,7 +133,7 @@ python3 "$API" dashboard "$PROM" "$DEPLOY/grafana/quillmoor.json" ||
 # beta shows down, and counted none of the lines written before it started.
 stop_process "$B_PID" TERM
 beta_down() { python3 "$API" get "$METRICS" | grep -q '^quillmoor_up{server="beta"} 0$'; }
-wait_for 100 beta_down || fail "beta is not down in the scrape"
+wait_for "$STALL_TENTHS" beta_down || fail "beta is not down in the scrape"
 COUNTED=$(python3 "$API" get "$METRICS" |
   sed -n 's/^quillmoor_gc_forced_total{server="beta",trigger="auto-timer"} //p')
 IN_LOG=$(auto_gcs beta)
@@ -142,6 +142,6 @@ IN_LOG=$(auto_gcs beta)
 
 stop_process "$W_PID" INT
 expect_eq "$STATUS" 0 "the watcher's exit status"
-stop_process "$P_PID" TERM 200
+stop_process "$P_PID" TERM
 stop_process "$A_PID" TERM
 echo "PASS: metrics_e2e"

@@ -46,7 +46,7 @@ alpha_back() {
            END { exit !back }' "$CSV"
 }
 # Until the watcher has found alpha again (its back-off is short here).
-wait_for 150 alpha_back || true
+wait_for "$STALL_TENTHS" alpha_back || true
 sleep 1
 stop_process "$W_PID" INT
 [ "$STATUS" -eq 1 ] || fail "exit status $STATUS after one refused password among others; expected 1"

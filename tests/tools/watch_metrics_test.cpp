@@ -8,8 +8,11 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -21,6 +24,7 @@
 #include <asio/ip/tcp.hpp>
 
 #include "formats/replies.h"
+#include "formats/stats_line.h"
 #include "watch/listen_address.h"
 #include "watch/metrics.h"
 #include "watch/metrics_sink.h"
@@ -324,6 +328,84 @@ TEST(FleetMetricsTest, AScrapeNeverSeesAServerHalfUpdated) {
   done = true;
   scraper.join();
   EXPECT_EQ(torn, 0) << "of " << scrapes << " scrapes";
+}
+
+// --- deploy/ against the exporter -----------------------------------------
+
+// The metric names a scrape serves once every kind of series is there.
+std::set<std::string> ServedNames() {
+  FleetMetrics metrics({"island"}, {"island"}, "1");
+  const std::string stamp = "[2026-12-07 17:04:34] ";
+  metrics.Observe(Poll("island", Status::kOk, 1000, 33ms));
+  metrics.Observe(Forced("island"));
+  metrics.ObserveStatsLine("island",
+                           stamp + formats::ForcedCollectionMessage(formats::kRconTrigger));
+  metrics.ObserveStatsLine("island", stamp + formats::StructurePassMessage(5, 7, 0.2f, 0.1f));
+  metrics.Observe(Poll("island", Status::kOk, 700, 33ms));
+  std::set<std::string> names;
+  std::istringstream in(Scrape(metrics));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') {
+      names.insert(line.substr(0, line.find_first_of("{ ")));
+    }
+  }
+  return names;
+}
+
+// Every quillmoor_ name in a file: the series its expressions select.
+std::set<std::string> NamesUsedIn(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_TRUE(in) << file;
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  const auto word = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == ':';
+  };
+  std::set<std::string> names;
+  for (std::size_t at = text.find("quillmoor_"); at != std::string::npos;
+       at = text.find("quillmoor_", at + 1)) {
+    if (at > 0 && word(text[at - 1])) {
+      continue;
+    }
+    std::size_t end = at;
+    while (end < text.size() && word(text[end])) {
+      ++end;
+    }
+    names.insert(text.substr(at, end - at));
+  }
+  return names;
+}
+
+// A rule or panel over a series the exporter does not serve is no error to
+// Prometheus or Grafana: it is silently empty. So each name they use must be
+// one a scrape holds.
+TEST(DeployTest, EveryMetricTheRulesAndDashboardUseIsServed) {
+  const std::set<std::string> served = ServedNames();
+  ASSERT_TRUE(served.count("quillmoor_up")) << "the scrape reads back wrong";
+  const fs::path deploy = QUILLMOOR_DEPLOY_DIR;
+  for (const fs::path& file :
+       {deploy / "prometheus/quillmoor-alerts.yml", deploy / "prometheus/quillmoor-alerts.test.yml",
+        deploy / "grafana/quillmoor.json"}) {
+    SCOPED_TRACE(file.string());
+    const std::set<std::string> used = NamesUsedIn(file);
+    EXPECT_FALSE(used.empty()) << "no metric found: the scan reads the file wrong";
+    for (const std::string& name : used) {
+      EXPECT_TRUE(served.count(name)) << name << " is not served by the exporter";
+    }
+  }
+}
+
+TEST(DeployTest, TheScanFindsNamesAndNothingElse) {
+  const fs::path file = fs::temp_directory_path() / "quillmoor_deploy_scan_test.yml";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out << "expr: rate(quillmoor_polls_total{result=\"ok\"}[5m]) > quillmoor_up\n"
+           "job: quillmoor-watch  # quillmoor alone\n"
+           "record: job:quillmoor_up:sum  not_quillmoor_x\n"
+           "\"expr\": \"quillmoor_rcon_round_trip_seconds_bucket\"";
+  }
+  EXPECT_EQ(NamesUsedIn(file), (std::set<std::string>{"quillmoor_polls_total", "quillmoor_up",
+                                                      "quillmoor_rcon_round_trip_seconds_bucket"}));
+  fs::remove(file);
 }
 
 // --- MetricsSink --------------------------------------------------------

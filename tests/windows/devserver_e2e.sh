@@ -16,7 +16,6 @@ source "$(dirname "$0")/../support/e2e.sh" wine-e2e
 SERVER_DIR="$WORK/Données/My Server"
 PLUGIN_DIR="$SERVER_DIR/ArkApi/Plugins/Quillmoor"
 PW="wine-e2e"
-START_TENTHS=300  # a new Wine prefix takes seconds to start
 mkdir -p "$SERVER_DIR"
 
 # The Windows program gets the folder as Windows names it (Z:\...).
@@ -36,7 +35,7 @@ expect_eq "$(rc getserverstats)" \
 expect_eq "$(rc NoSuchCommand)" "Unknown command: NoSuchCommand" "unknown command"
 
 # Ctrl-C: Wine delivers SIGINT to the console handlers as CTRL_C_EVENT.
-stop_server INT 150
+stop_server INT
 grep -q "Dev server stopping" "$OUT" || fail "no stop line"
 grep -q "\[Quillmoor\] Plugin unloaded." "$OUT" || fail "the plugin was not unloaded"
 
