@@ -142,6 +142,12 @@ bool HostLog::Contains(const std::string& message) const {
   return false;
 }
 
+void HostLog::ToStdout(std::string_view text) {
+  if (console_) {
+    console_->Say(text);
+  }
+}
+
 void HostLog::ClearCapture() {
   if (capture_) {
     capture_->Clear();

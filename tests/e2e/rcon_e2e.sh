@@ -228,6 +228,32 @@ stdout_never_read_blocks_nothing() {
     "[Quillmoor] Plugin unloaded." "last plugin line in ArkApi.log"
 }
 
+stdout_full_from_the_start() {
+  # A pipe already full when the server starts, its reader never reading:
+  # the start-up lines, the banner included, must not stop the game thread.
+  mkfifo "$WORK/stdout"
+  exec 7<>"$WORK/stdout"
+  python3 -c '
+import os
+os.set_blocking(7, False)
+try:
+    while True:
+        os.write(7, b"x" * 4096)
+except BlockingIOError:
+    pass
+'
+  PORT=$(free_port)
+  "${SERVER[@]}" --rcon-port "$PORT" --rcon-password "$PW" >&7 2>"$OUT" &
+  PID=$!
+  wait_listening "$PID" "$(host_log)" "$PORT" "$START_TENTHS" || fail "the dev server did not start"
+  for i in 1 2 3; do
+    rc GetServerStats | grep -q '"status":"success"' || fail "no reply with standard output full"
+  done
+  wait_for_game_time 1
+  stop_server TERM 30
+  exec 7>&-
+}
+
 connection_flood_leaves_the_start_up() {
   start_server
   churn -j 2 100000
@@ -318,6 +344,7 @@ case "$SCENARIO" in
   host_log_rotates_at_the_configured_size) host_log_rotates_at_the_configured_size ;;
   run_for_stops_by_itself) run_for_stops_by_itself ;;
   stdout_never_read_blocks_nothing) stdout_never_read_blocks_nothing ;;
+  stdout_full_from_the_start) stdout_full_from_the_start ;;
   connection_flood_leaves_the_start_up) connection_flood_leaves_the_start_up ;;
   printed_command_line_connects) printed_command_line_connects ;;
   refused_start) refused_start ;;
