@@ -582,6 +582,52 @@ TEST_F(RconServerTest, AnOperatorLogsInWhileEightAddressesRetakeEverySlot) {
   EXPECT_TRUE(HostLogged("not logged in; closed to give its slot to a new connection"));
 }
 
+// Sixty-four other machines (127.0.0.2 to .65), one connection each, hold
+// every slot and re-take each one the moment it is closed, never logging in:
+// however fast they come, an operator whose password follows its connection
+// by 150 ms logs in at the first attempt, every time.
+TEST_F(RconServerTest, AnOperatorLogsInWhileSixtyFourAddressesRetakeEverySlot) {
+  constexpr std::size_t kAddresses = 64;
+  std::atomic<bool> attacking{true};
+  std::atomic<int> connects{0};
+  std::thread attacker([&] {
+    std::vector<std::unique_ptr<RconSocket>> slots(kAddresses);
+    while (attacking) {
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (slots[i] == nullptr || !slots[i]->Poll(0ms)) {
+          try {
+            slots[i] = std::make_unique<RconSocket>(server_->port(), 0,
+                                                    "127.0.0." + std::to_string(2 + i));
+            ++connects;
+          } catch (const std::runtime_error&) {
+            slots[i].reset();
+          }
+        }
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (connects < static_cast<int>(kAddresses) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  int first_attempts = 0;
+  for (int i = 0; i < 10; ++i) {
+    auto op = Connect();
+    std::this_thread::sleep_for(150ms);
+    if (op->SendPacket(1, kAuth, kPassword)) {
+      auto reply = Receive(*op);
+      first_attempts += reply.has_value() && reply->type == kAuthResponse && reply->id == 1;
+    }
+  }
+  const int connects_at_end = connects;
+  attacking = false;
+  attacker.join();
+  EXPECT_EQ(first_attempts, 10);
+  EXPECT_GT(connects_at_end, 2 * static_cast<int>(kAddresses)) << "the attack never re-took a slot";
+  EXPECT_TRUE(HostLogged("not logged in; closed to give its slot to a new connection"));
+}
+
 // Sixty-three connections that never log in, and one that does, fill every
 // slot; the deadline must empty the idle ones long before the idle timeout.
 class RconLoginDeadlineTest : public RconServerTest {
