@@ -346,6 +346,14 @@ void Listener::SetLoggedIn(std::uint64_t session, bool logged_in) {
   }
 }
 
+bool Listener::WriteLoginLine(const asio::ip::address& address) {
+  if (lines_.Admit(address, ConnectionLines::Kind::kWrongPassword, Clock::now())) {
+    return true;
+  }
+  ArmSummary();
+  return false;
+}
+
 bool Listener::IsBlocked(const asio::ip::address& address) const {
   auto it = strikes_.find(address);
   return it != strikes_.end() && it->second.blocked_until > Clock::now();

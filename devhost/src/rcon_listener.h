@@ -62,6 +62,10 @@ class Listener {
   // address is blocked when the count reaches the limit.
   int RecordAttempt(const asio::ip::address& address, bool right);
   bool IsBlocked(const asio::ip::address& address) const;
+  // Whether the line about a wrong password (or a login from a blocked
+  // address) from `address` is written now; if not, it is counted for the
+  // summary, like connection lines.
+  bool WriteLoginLine(const asio::ip::address& address);
   // A session that closed leaves the count of open connections; its slot
   // goes to the longest waiting newcomer, if any.
   void Forget(std::uint64_t session);

@@ -662,6 +662,7 @@ class RconConnectionLinesTest : public RconServerTest {
   void Tune(RconOptions& options) override {
     options.log_lines_per_address = 2;
     options.log_summary_period = 2s;
+    options.max_auth_failures = 100;  // guesses here are counted, not blocked
   }
   long Count(const std::string& text) {
     long n = 0;
@@ -684,6 +685,32 @@ TEST_F(RconConnectionLinesTest, ConnectionsBeyondTheFirstFewAreSummedUp) {
   EXPECT_EQ(Count(": connected"), 2);
   EXPECT_EQ(Count("command before authentication; closing"), 2);
   EXPECT_EQ(Count(": authenticated"), 1) << "a login is written whatever the count";
+}
+
+// Guesses from many addresses: each address has its few lines a period, the
+// rest are counted, and the operator's login is written all the same.
+TEST_F(RconConnectionLinesTest, WrongPasswordsBeyondTheFirstFewAreSummedUp) {
+  struct Case {
+    const char* from;
+    int guesses;  // one connection each, closed by the client
+  };
+  const Case cases[] = {{"127.0.0.2", 6}, {"127.0.0.3", 2}, {"127.0.0.4", 5}};
+  for (const auto& c : cases) {
+    for (int i = 0; i < c.guesses; ++i) {
+      RconSocket s(server_->port(), 0, c.from);
+      ASSERT_TRUE(s.SendPacket(1, kAuth, "wrong"));
+      auto reply = Receive(s);
+      ASSERT_TRUE(reply.has_value());
+      ASSERT_EQ(reply->id, -1);
+    }
+  }
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(HostLogged("RCON: ... and 4 more wrong passwords from 127.0.0.2 in the last "));
+  ASSERT_TRUE(HostLogged("RCON: ... and 3 more wrong passwords from 127.0.0.4 in the last "));
+  EXPECT_EQ(Count("more wrong passwords from 127.0.0.3"), 0);
+  EXPECT_EQ(Count(": wrong password ("), 6) << "two for each address";
+  EXPECT_EQ(Count(": authenticated"), 1);
 }
 
 // The server's constructor over a host without plugins.
