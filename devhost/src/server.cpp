@@ -42,8 +42,16 @@ std::filesystem::path Install(const std::filesystem::path& library,
   const fs::path target = folder / library.filename();
   fs::path temp = target;
   temp += ".new";
-  fs::copy_file(library, temp, fs::copy_options::overwrite_existing);
-  fs::rename(temp, target);
+  try {
+    fs::copy_file(library, temp, fs::copy_options::overwrite_existing);
+    fs::rename(temp, target);
+  } catch (const fs::filesystem_error&) {
+    // A full disk must not leave a partial copy behind for the operator to
+    // find or to fill the disk further.
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    throw;
+  }
   const fs::path info = library.parent_path() / "PluginInfo.json";
   if (fs::exists(info)) {
     fs::copy_file(info, folder / "PluginInfo.json", fs::copy_options::overwrite_existing);

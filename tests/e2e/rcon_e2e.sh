@@ -254,6 +254,24 @@ except BlockingIOError:
   exec 7>&-
 }
 
+failed_install_leaves_nothing_behind() {
+  # A server folder on a file system too small for the library.
+  mkdir -p "$WORK/small"
+  if ! mount -t tmpfs -o size=64k tmpfs "$WORK/small" 2>/dev/null; then
+    echo "SKIP: cannot mount a tmpfs here"
+    return 0
+  fi
+  local status=0
+  timeout 20 "$DEVSERVER" --server-dir "$WORK/small" --plugin "$PLUGIN" --rcon-port 0 \
+    --run-for 0.2 >"$WORK/install.out" 2>&1 || status=$?
+  local left
+  left=$(find "$WORK/small" -name '*.new')
+  umount "$WORK/small"
+  expect_eq "$status" 1 "exit status of a failed install"
+  grep -q "cannot install the plugin" "$WORK/install.out" || fail "no reason given"
+  expect_eq "$left" "" "files left behind"
+}
+
 connection_flood_leaves_the_start_up() {
   start_server
   churn -j 2 100000
@@ -345,6 +363,7 @@ case "$SCENARIO" in
   run_for_stops_by_itself) run_for_stops_by_itself ;;
   stdout_never_read_blocks_nothing) stdout_never_read_blocks_nothing ;;
   stdout_full_from_the_start) stdout_full_from_the_start ;;
+  failed_install_leaves_nothing_behind) failed_install_leaves_nothing_behind ;;
   connection_flood_leaves_the_start_up) connection_flood_leaves_the_start_up ;;
   printed_command_line_connects) printed_command_line_connects ;;
   refused_start) refused_start ;;
