@@ -272,6 +272,38 @@ failed_install_leaves_nothing_behind() {
   expect_eq "$left" "" "files left behind"
 }
 
+wrong_password_flood_leaves_the_start_up() {
+  start_server --log-max-size 1 --log-max-files 1
+  # Each guess from an address of its own (127.1.0.1 onwards), one
+  # connection each, waiting for the refusal before the next.
+  python3 - "$PORT" 20000 <<'PY' || fail "the guesses did not all get their refusal"
+import socket, struct, sys
+port, count = int(sys.argv[1]), int(sys.argv[2])
+def packet(pid, ptype, body):
+    data = struct.pack("<ii", pid, ptype) + body + b"\0\0"
+    return struct.pack("<i", len(data)) + data
+for i in range(count):
+    source = "127.1.%d.%d" % (i // 250, 1 + i % 250)
+    with socket.create_connection(("127.0.0.1", port), timeout=20, source_address=(source, 0)) as s:
+        s.sendall(packet(1, 3, b"not-the-password"))
+        header = b""
+        while len(header) < 8:
+            chunk = s.recv(8 - len(header))
+            if not chunk:
+                sys.exit("closed before the refusal from " + source)
+            header += chunk
+        if struct.unpack("<ii", header)[1] != -1:
+            sys.exit("a wrong password was taken from " + source)
+PY
+  rc GetServerStats | grep -q '"status":"success"' || fail "the operator's command failed"
+  stop_server
+  local log
+  log=$(host_log)
+  grep -q "Dev server starting in" "$log" || fail "the start-up line is gone"
+  grep -q "\[Quillmoor\] Plugin initialized." "$log" || fail "the plugin's start-up is gone"
+  grep -q "more wrong passwords from" "$log" || fail "no summary of the wrong passwords"
+}
+
 connection_flood_leaves_the_start_up() {
   start_server
   churn -j 2 100000
@@ -365,6 +397,7 @@ case "$SCENARIO" in
   stdout_full_from_the_start) stdout_full_from_the_start ;;
   failed_install_leaves_nothing_behind) failed_install_leaves_nothing_behind ;;
   connection_flood_leaves_the_start_up) connection_flood_leaves_the_start_up ;;
+  wrong_password_flood_leaves_the_start_up) wrong_password_flood_leaves_the_start_up ;;
   printed_command_line_connects) printed_command_line_connects ;;
   refused_start) refused_start ;;
   missing_server_dir_is_created) missing_server_dir_is_created ;;
