@@ -20,17 +20,45 @@ bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
          });
 }
 
+// The plugin a module path stands for, for log lines: "Quillmoor" for
+// ".../Quillmoor/Quillmoor.so"; the host itself for none.
+std::string Owner(const std::string& module) {
+  if (module.empty()) {
+    return "the host";
+  }
+  const auto slash = module.find_last_of("/\\");
+  std::string name = slash == std::string::npos ? module : module.substr(slash + 1);
+  if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
+    name.erase(dot);
+  }
+  return "plugin " + name;
+}
+
 }  // namespace
 
 CommandRegistry::~CommandRegistry() = default;
+
+bool CommandRegistry::MayRemove(const std::string& owner, const char* what,
+                                const std::wstring& key) {
+  // The host (or its tests) may remove anything; a plugin only its own, so
+  // that a second plugin asking for the same names cannot, at its unload,
+  // take the first one's away while it runs.
+  const std::string caller = current_module_();
+  if (caller.empty() || caller == owner) {
+    return true;
+  }
+  log_.Host().warn("{} '{}' belongs to {}; {} may not remove it, and it stays.", what,
+                   Utf8Encode(key), Owner(owner), Owner(caller));
+  return false;
+}
 
 void CommandRegistry::RegisterRconCommand(const FString& name, const AsaApi::RconHandler& handler) {
   faults_.Check("RegisterRconCommand");
   std::wstring key(*name);
   for (auto& entry : rcon_) {
     if (EqualsIgnoringCase(entry.name, key)) {
-      log_.Host().warn("RCON command '{}' is registered already; the new handler is ignored.",
-                       Utf8Encode(key));
+      log_.Host().warn("RCON command '{}' is registered already by {}; the name is refused to {}.",
+                       Utf8Encode(key), Owner(entry.module), Owner(current_module_()));
       return;
     }
   }
@@ -44,8 +72,9 @@ void CommandRegistry::RegisterUpdateCallback(const FString& id,
   std::wstring key(*id);
   for (auto& entry : updates_) {
     if (!entry.removed && entry.id == key) {
-      log_.Host().warn("Update callback '{}' is registered already; the new one is ignored.",
-                       Utf8Encode(key));
+      log_.Host().warn(
+          "Update callback '{}' is registered already by {}; the name is refused to {}.",
+          Utf8Encode(key), Owner(entry.module), Owner(current_module_()));
       return;
     }
   }
@@ -58,7 +87,7 @@ bool CommandRegistry::UnregisterRconCommand(const FString& name) {
   const std::wstring key(*name);
   auto it = std::find_if(rcon_.begin(), rcon_.end(),
                          [&](const Rcon& e) { return EqualsIgnoringCase(e.name, key); });
-  if (it == rcon_.end()) {
+  if (it == rcon_.end() || !MayRemove(it->module, "RCON command", key)) {
     return false;
   }
   rcon_.erase(it);
@@ -70,6 +99,9 @@ bool CommandRegistry::UnregisterUpdateCallback(const FString& id) {
   const std::wstring key(*id);
   for (auto& entry : updates_) {
     if (!entry.removed && entry.id == key) {
+      if (!MayRemove(entry.module, "Update callback", key)) {
+        return false;
+      }
       // Erased only after the round: the callable may be the one running now.
       entry.removed = true;
       if (dispatching_ == 0) {

@@ -119,6 +119,19 @@ void ConsoleSink::Close(std::chrono::milliseconds grace) {
   }
 }
 
+void ConsoleSink::Say(std::string_view text) {
+  std::lock_guard lock(queue_->mutex);
+  if (queue_->closing) {
+    return;
+  }
+  if (queue_->bytes.size() + text.size() > kCapacity) {
+    ++queue_->dropped;
+    return;
+  }
+  queue_->bytes.append(text);
+  queue_->wake.notify_one();
+}
+
 void ConsoleSink::Put(const spdlog::details::log_msg&, std::string_view line) {
   std::lock_guard lock(queue_->mutex);
   if (queue_->closing) {

@@ -25,6 +25,11 @@ class ConsoleSink final : public HostSink {
   // Idempotent.
   void Close(std::chrono::milliseconds grace);
 
+  // Queues `text` as it is, behind the lines already queued, for standard
+  // output alone (what must not reach the log file). Never blocks; text that
+  // does not fit is dropped and counted as one line.
+  void Say(std::string_view text);
+
  private:
   struct Queue;
   void Put(const spdlog::details::log_msg& msg, std::string_view line) override;

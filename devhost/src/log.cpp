@@ -33,8 +33,9 @@ class FileSink final : public HostSink {
       return Notice{spdlog::level::info, "The host log rotates again"};
     }
     return Notice{spdlog::level::err,
-                  fmt::format("Cannot rotate the host log: {}. {} is kept and grows past its "
-                              "limit; rotation is tried again at every line",
+                  fmt::format("Cannot rotate the host log: {}. No file was renamed: {} takes "
+                              "the lines and grows past its limit, the older files stay as "
+                              "they were; rotation is tried again at every line",
                               news->message, rotating_log::PathText(file_.path().filename()))};
   }
 
@@ -139,6 +140,12 @@ bool HostLog::Contains(const std::string& message) const {
     }
   }
   return false;
+}
+
+void HostLog::ToStdout(std::string_view text) {
+  if (console_) {
+    console_->Say(text);
+  }
 }
 
 void HostLog::ClearCapture() {

@@ -43,8 +43,12 @@ bool ConnectionLines::Admit(const asio::ip::address& address, Kind kind, Clock::
     return true;
   }
   Counts& into = counts != nullptr ? *counts : others_;
-  ++into.counted;
-  into.refused += kind == Kind::kRefusal ? 1 : 0;
+  if (kind == Kind::kWrongPassword) {
+    ++into.wrong;
+  } else {
+    ++into.counted;
+    into.refused += kind == Kind::kRefusal ? 1 : 0;
+  }
   ++counted_;
   return false;
 }
@@ -62,12 +66,16 @@ std::vector<std::string> ConnectionLines::Summaries(Clock::time_point now) {
     const auto seconds =
         std::max<std::int64_t>(1, std::chrono::round<std::chrono::seconds>(now - *start_).count());
     auto line = [&](const Counts& c, const std::string& from) {
-      if (c.counted == 0) {
-        return;
+      if (c.counted > 0) {
+        out.push_back(fmt::format(
+            "RCON: ... and {} more connections from {} in the last {} s{}", c.counted, from,
+            seconds,
+            c.refused == 0 ? std::string() : fmt::format(" ({} of them refused)", c.refused)));
       }
-      out.push_back(fmt::format(
-          "RCON: ... and {} more connections from {} in the last {} s{}", c.counted, from, seconds,
-          c.refused == 0 ? std::string() : fmt::format(" ({} of them refused)", c.refused)));
+      if (c.wrong > 0) {
+        out.push_back(fmt::format("RCON: ... and {} more wrong passwords from {} in the last {} s",
+                                  c.wrong, from, seconds));
+      }
     };
     for (const auto& [address, counts] : addresses_) {
       line(counts, address.to_string());

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <spdlog/logger.h>
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -38,7 +39,8 @@ Listener::Listener(Host& host, RconOptions options)
       retry_(io_),
       handoff_(host),
       lines_(options_.log_lines_per_address, options_.log_summary_period),
-      summary_(io_) {
+      summary_(io_),
+      grace_(io_) {
   if (options_.password.empty()) {
     throw std::invalid_argument("RCON password must not be empty");
   }
@@ -111,6 +113,8 @@ void Listener::Stop() {
     acceptor_.close(ignored);
     retry_.cancel();
     summary_.cancel();
+    grace_.cancel();
+    waiting_.clear();
     // What was counted and not yet summed up must not go unsaid.
     WriteSummaries();
     for (auto& [id, open] : std::exchange(sessions_, {})) {
@@ -193,16 +197,32 @@ void Listener::OnAccept(tcp::socket socket) {
     return;
   }
   std::erase_if(sessions_, [](const auto& entry) { return entry.second.session.expired(); });
-  // A scan is cheap: there are at most max_connections entries.
+  // A scan is cheap: there are at most max_connections entries of each.
   const auto from_address = static_cast<std::size_t>(
       std::count_if(sessions_.begin(), sessions_.end(),
                     [&](const auto& entry) { return entry.second.address == remote.address(); }));
+  const bool address_waits = std::any_of(waiting_.begin(), waiting_.end(), [&](const Waiting& w) {
+    return w.address == remote.address();
+  });
   // No slot is freed for a newcomer that its address's cap refuses anyway.
-  if (sessions_.size() >= options_.max_connections &&
-      (from_address >= options_.max_per_address || !MakeRoom())) {
-    Refuse(socket, peer, remote.address(),
-           fmt::format("{} connections are open, the most allowed", sessions_.size()));
-    return;
+  if (sessions_.size() >= options_.max_connections || !waiting_.empty()) {
+    Room room = Room::kNever;
+    if (from_address < options_.max_per_address) {
+      room = waiting_.empty() ? MakeRoom() : Room::kLater;
+    }
+    if (room == Room::kLater && !address_waits && waiting_.size() < options_.max_connections) {
+      // It waits its turn behind the others, its first packet kept by the
+      // system meanwhile, rather than take the slot of a connection that
+      // may be an operator's about to log in.
+      waiting_.push_back(Waiting{std::move(socket), peer, remote.address()});
+      ArmGrace();
+      return;
+    }
+    if (room != Room::kMade) {
+      Refuse(socket, peer, remote.address(),
+             fmt::format("{} connections are open, the most allowed", sessions_.size()));
+      return;
+    }
   }
   if (from_address >= options_.max_per_address) {
     Refuse(socket, peer, remote.address(),
@@ -210,11 +230,16 @@ void Listener::OnAccept(tcp::socket socket) {
                        from_address, remote.address().to_string()));
     return;
   }
+  Admit(std::move(socket), peer, remote.address());
+}
+
+void Listener::Admit(tcp::socket socket, const std::string& peer,
+                     const asio::ip::address& address) {
   const std::uint64_t id = next_session_++;
-  const bool quiet =
-      !lines_.Admit(remote.address(), ConnectionLines::Kind::kConnection, Clock::now());
-  auto session = MakeSession(*this, std::move(socket), id, peer, remote.address(), quiet);
-  sessions_.emplace(id, Open{session, remote.address()});
+  const auto now = Clock::now();
+  const bool quiet = !lines_.Admit(address, ConnectionLines::Kind::kConnection, now);
+  auto session = MakeSession(*this, std::move(socket), id, peer, address, quiet);
+  sessions_.emplace(id, Open{session, address, now});
   if (quiet) {
     ArmSummary();
   } else {
@@ -223,41 +248,110 @@ void Listener::OnAccept(tcp::socket socket) {
   session->Start();
 }
 
+void Listener::Forget(std::uint64_t session) {
+  sessions_.erase(session);
+  if (!waiting_.empty()) {
+    // Not from inside the closing session's own call.
+    asio::post(io_, [this] {
+      if (!stopping_) {
+        Promote();
+      }
+    });
+  }
+}
+
+void Listener::Promote() {
+  std::erase_if(sessions_, [](const auto& entry) { return entry.second.session.expired(); });
+  while (!waiting_.empty()) {
+    Room room = sessions_.size() < options_.max_connections ? Room::kMade : MakeRoom();
+    if (room == Room::kLater) {
+      ArmGrace();
+      return;
+    }
+    Waiting next = std::move(waiting_.front());
+    waiting_.pop_front();
+    if (room == Room::kNever) {
+      Refuse(next.socket, next.peer, next.address,
+             fmt::format("{} connections are open, the most allowed", sessions_.size()));
+    } else {
+      Admit(std::move(next.socket), next.peer, next.address);
+    }
+  }
+}
+
+void Listener::ArmGrace() {
+  if (grace_armed_ || waiting_.empty()) {
+    return;
+  }
+  std::optional<Clock::time_point> first;
+  for (const auto& [id, open] : sessions_) {
+    if (!open.logged_in && (!first || open.since < *first)) {
+      first = open.since;
+    }
+  }
+  grace_armed_ = true;
+  // With none that has not logged in, a closing one frees a slot: look again
+  // in a while all the same.
+  grace_.expires_at(first ? *first + options_.login_grace : Clock::now() + options_.login_grace);
+  grace_.async_wait([this](const asio::error_code& ec) {
+    grace_armed_ = false;
+    if (!ec && !stopping_) {
+      Promote();
+    }
+  });
+}
+
 // Connections that never log in, re-opened as fast as their slots free up,
 // would otherwise keep an operator out for as long as they are kept up. The
-// victim is the oldest of the address holding the most of them: a newcomer
-// about to log in is the only one of its address, so a few addresses that
-// churn connections as fast as they can take their own slots, not its.
-bool Listener::MakeRoom() {
+// victim has had its grace to log in: a newcomer (perhaps the operator, its
+// password on the way) keeps its slot for that long, however many
+// connections follow. Among those, it is the oldest of the address holding
+// the most of them, so that a few addresses that churn connections as fast
+// as they can take their own slots first.
+Listener::Room Listener::MakeRoom() {
+  const auto ripe = Clock::now() - options_.login_grace;
   std::map<asio::ip::address, std::size_t> waiting;
   std::size_t most = 0;
+  bool any = false;
   for (const auto& [id, open] : sessions_) {
     if (!open.logged_in) {
-      most = std::max(most, ++waiting[open.address]);
+      any = true;
+      if (open.since <= ripe) {
+        most = std::max(most, ++waiting[open.address]);
+      }
     }
   }
   // Ids grow with every accept: the first match is the oldest.
   const auto victim = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
-    return !entry.second.logged_in && waiting.at(entry.second.address) == most;
+    return !entry.second.logged_in && entry.second.since <= ripe &&
+           waiting.at(entry.second.address) == most;
   });
   if (victim == sessions_.end()) {
-    return false;
+    return any ? Room::kLater : Room::kNever;
   }
   auto session = victim->second.session.lock();
   sessions_.erase(victim);
   if (session) {
     session->Evict(
-        fmt::format("not logged in; closed to give its slot to a new connection ({} "
-                    "open, the most allowed)",
-                    options_.max_connections));
+        fmt::format("not logged in; closed to give its slot to a new connection ({} open, the "
+                    "most allowed; it had {} to log in)",
+                    options_.max_connections, Seconds(options_.login_grace)));
   }
-  return true;
+  return Room::kMade;
 }
 
 void Listener::SetLoggedIn(std::uint64_t session, bool logged_in) {
   if (auto it = sessions_.find(session); it != sessions_.end()) {
     it->second.logged_in = logged_in;
   }
+}
+
+bool Listener::WriteLoginLine(const asio::ip::address& address) {
+  if (lines_.Admit(address, ConnectionLines::Kind::kWrongPassword, Clock::now())) {
+    return true;
+  }
+  ArmSummary();
+  return false;
 }
 
 bool Listener::IsBlocked(const asio::ip::address& address) const {

@@ -9,6 +9,7 @@
 #include <asio.hpp>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -61,8 +62,13 @@ class Listener {
   // address is blocked when the count reaches the limit.
   int RecordAttempt(const asio::ip::address& address, bool right);
   bool IsBlocked(const asio::ip::address& address) const;
-  // A session that closed leaves the count of open connections.
-  void Forget(std::uint64_t session) { sessions_.erase(session); }
+  // Whether the line about a wrong password (or a login from a blocked
+  // address) from `address` is written now; if not, it is counted for the
+  // summary, like connection lines.
+  bool WriteLoginLine(const asio::ip::address& address);
+  // A session that closed leaves the count of open connections; its slot
+  // goes to the longest waiting newcomer, if any.
+  void Forget(std::uint64_t session);
   // A session that logged in (or out again, with a wrong password) says so:
   // only one that has not can lose its slot to a newcomer.
   void SetLoggedIn(std::uint64_t session, bool logged_in);
@@ -78,9 +84,19 @@ class Listener {
   void OnAccept(asio::ip::tcp::socket socket);
   void Refuse(asio::ip::tcp::socket& socket, const std::string& peer,
               const asio::ip::address& address, const std::string& why);
-  // Closes the connection that gives its slot to a newcomer; false if every
-  // open connection has logged in.
-  bool MakeRoom();
+  enum class Room { kMade, kLater, kNever };
+  // Closes the connection that gives its slot to a newcomer: one that has not
+  // logged in within the login grace. kLater when every such connection is
+  // still within it, kNever when every open connection has logged in.
+  Room MakeRoom();
+  // Starts a session on `socket`, in a free slot.
+  void Admit(asio::ip::tcp::socket socket, const std::string& peer,
+             const asio::ip::address& address);
+  // Gives free or freed slots to the newcomers waiting, oldest first.
+  void Promote();
+  // Arms the timer that calls Promote when the first connection that has
+  // not logged in comes to the end of its grace.
+  void ArmGrace();
   // Arms the timer that writes the summaries of counted lines, if one is due.
   void ArmSummary();
   void WriteSummaries();
@@ -96,14 +112,25 @@ class Listener {
   struct Open {
     std::weak_ptr<Session> session;
     asio::ip::address address;
+    Clock::time_point since;  // accepted
     bool logged_in = false;
   };
   std::map<std::uint64_t, Open> sessions_;
+  // Newcomers that found every slot held by a connection still within its
+  // login grace: at most one per address and max_connections in all.
+  struct Waiting {
+    asio::ip::tcp::socket socket;
+    std::string peer;
+    asio::ip::address address;
+  };
+  std::deque<Waiting> waiting_;
   std::uint64_t next_session_ = 1;
   std::map<asio::ip::address, Strikes> strikes_;
   ConnectionLines lines_;
   asio::steady_timer summary_;
   bool summary_armed_ = false;
+  asio::steady_timer grace_;
+  bool grace_armed_ = false;
   bool stopping_ = false;
   std::thread thread_;
 };

@@ -73,14 +73,14 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
   enum class Pending { kNothing, kRead, kCommand, kWrite };
 
   // Ends the connection; a non-empty `reason` goes to the host log, unless
-  // the connection is one the listener only counted and it never tried to
-  // log in.
+  // the connection is one the listener only counted and its last login
+  // attempt was only counted too.
   void Close(Level level, const std::string& reason) {
     if (phase_ == Phase::kClosed) {
       return;
     }
     phase_ = Phase::kClosed;
-    if (!reason.empty() && (!quiet_ || tried_login_)) {
+    if (!reason.empty() && (!quiet_ || login_written_)) {
       listener_.log().log(level, "RCON {}: {}", peer_, reason);
     }
     asio::error_code ignored;
@@ -187,9 +187,9 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
   }
 
   void Authenticate(std::int32_t id, std::string_view password) {
-    tried_login_ = true;
     // Connections opened before the block must not go on guessing.
     if (listener_.IsBlocked(address_)) {
+      login_written_ = listener_.WriteLoginLine(address_);
       Send(-1, rcon_wire::kAuthResponse, "");
       CloseAfterWrites(Level::warn, "login attempt from a blocked address; closing");
       return;
@@ -198,6 +198,10 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
     const bool right = SamePassword(password, options.password);
     const int wrong = listener_.RecordAttempt(address_, right);
     listener_.SetLoggedIn(id_, right);
+    // A login is always written; wrong passwords from one address beyond a
+    // few a minute are counted, so that guesses from many addresses cannot
+    // push the start-up out of the host log.
+    login_written_ = right || listener_.WriteLoginLine(address_);
     if (right) {
       phase_ = Phase::kLoggedIn;
       login_deadline_.cancel();
@@ -211,7 +215,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
       CloseAfterWrites(Level::warn,
                        fmt::format("wrong password ({} in a row); closing and refusing {} for {}",
                                    wrong, address_.to_string(), Seconds(options.block_duration)));
-    } else {
+    } else if (login_written_) {
       listener_.log().warn("RCON {}: wrong password ({} of {})", peer_, wrong,
                            options.max_auth_failures);
     }
@@ -320,7 +324,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
   std::string peer_;
   asio::ip::address address_;
   bool quiet_;
-  bool tried_login_ = false;
+  bool login_written_ = false;  // the line of its last login attempt was written
   rcon_wire::Decoder decoder_;
   std::array<char, kReadChunk> input_{};
   std::deque<std::string> out_;  // encoded packets, each written on its own

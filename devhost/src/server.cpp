@@ -42,8 +42,16 @@ std::filesystem::path Install(const std::filesystem::path& library,
   const fs::path target = folder / library.filename();
   fs::path temp = target;
   temp += ".new";
-  fs::copy_file(library, temp, fs::copy_options::overwrite_existing);
-  fs::rename(temp, target);
+  try {
+    fs::copy_file(library, temp, fs::copy_options::overwrite_existing);
+    fs::rename(temp, target);
+  } catch (const fs::filesystem_error&) {
+    // A full disk must not leave a partial copy behind for the operator to
+    // find or to fill the disk further.
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    throw;
+  }
   const fs::path info = library.parent_path() / "PluginInfo.json";
   if (fs::exists(info)) {
     fs::copy_file(info, folder / "PluginInfo.json", fs::copy_options::overwrite_existing);
@@ -289,15 +297,25 @@ int RunServer(const ServerOptions& options) {
       host.log().Host().error("Cannot start RCON: {}", e.what());
       return 1;
     }
-    // Standard output only: the password stays out of the log file.
+    // Standard output only: the password stays out of the log file. Through
+    // the console's queue, as every other line: a standard output that is
+    // full from the start must not stop the game thread here. Lines end as
+    // a text-mode stream would end them, and as the log's own lines do.
+#if defined(_WIN32)
+    const std::string eol = "\r\n";
+#else
+    const std::string eol = "\n";
+#endif
+    std::string banner;
     if (generated) {
-      std::cout << "RCON password: " << rcon_options.password
-                << " (generated; choose one with --rcon-password)\n";
+      banner = "RCON password: " + rcon_options.password +
+               " (generated; choose one with --rcon-password)" + eol;
     }
-    std::cout << "Connect with: rconclt -t 5 "
-              << ShellQuoted(rcon_options.password + "@" + ConnectHost(rcon_options.bind_address) +
-                             ":" + std::to_string(rcon->port()))
-              << " " << formats::kStatsCommand << std::endl;
+    banner += "Connect with: rconclt -t 5 " +
+              ShellQuoted(rcon_options.password + "@" + ConnectHost(rcon_options.bind_address) +
+                          ":" + std::to_string(rcon->port())) +
+              " " + std::string(formats::kStatsCommand) + eol;
+    host.log().ToStdout(banner);
   } else {
     host.log().Host().info("RCON is off (--rcon-port 0)");
   }

@@ -16,6 +16,7 @@
 #include "config/document_files.h"
 #include "config/reading.h"
 #include "config/settings.h"
+#include "config/whole_file.h"
 #include "formats/plugin_files.h"
 
 namespace Quillmoor {
@@ -68,12 +69,36 @@ void ReplaceOutdated(const std::string& path, const json& defaults, std::int32_t
         kConfigFile, backup, ec.message());
     return;
   }
+  // The new file is written before anything is said: on a full disk the
+  // outdated one goes back to its name, so that the folder never holds a
+  // backup and no config.
+  if (!WriteWholeFile(path, defaults.dump(2))) {
+    std::error_code back;
+    std::filesystem::rename(backup, path, back);
+    Log().warn(
+        "[Quillmoor] {} version mismatch (found: {}, expected: {}) — keeping it unchanged and "
+        "using the defaults.",
+        kConfigFile, found, kConfigVersion);
+    if (!back) {
+      Log().error(
+          "[Quillmoor] {} could not be regenerated at: {} (is the disk full?); the outdated file "
+          "is left unchanged and the defaults are used.",
+          kConfigFile, path);
+    } else {
+      Log().error(
+          "[Quillmoor] {} could not be regenerated at: {}, nor put back ({}): the folder holds no "
+          "{}, its values are kept in {}. The defaults are used.",
+          kConfigFile, path, back.message(), kConfigFile, backup);
+    }
+    return;
+  }
   Log().warn(
       "[Quillmoor] {} version mismatch (found: {}, expected: {}) — regenerating with new "
       "defaults.",
       kConfigFile, found, kConfigVersion);
   Log().info("[Quillmoor] Outdated {} kept as: {}", kConfigFile, backup);
-  WriteDefaultConfig(path, defaults, "outdated, replaced");
+  Log().info("[Quillmoor] {} outdated, replaced — generated with defaults at: {}", kConfigFile,
+             path);
 }
 
 }  // namespace

@@ -22,8 +22,9 @@ constexpr std::size_t kMaxFiles = 3;
 void ReportRotation(const rotating_log::RotationNews& news) {
   if (news.failed) {
     Quillmoor::Log().error(
-        "[Quillmoor] StatsLogger rotation failed: {}. {} is kept and grows past 5 MiB; rotation "
-        "is tried again at every line.",
+        "[Quillmoor] StatsLogger rotation failed: {}. No file was renamed: {} takes the lines "
+        "and grows past 5 MiB, the older files stay as they were; rotation is tried again at "
+        "every line.",
         news.message, formats::kStatsLogFile);
   } else {
     Quillmoor::Log().info("[Quillmoor] StatsLogger rotation works again.");

@@ -308,6 +308,29 @@ INSTANTIATE_TEST_SUITE_P(
                       Backups{"GapIsFilled", {"PluginConfig.json.1.bak"}, "PluginConfig.json.bak"}),
     RowName<Backups>);
 
+// A full disk: the backup is a rename and takes no room, the new file does.
+TEST_F(ConfigFilesTest, OutdatedFileOnAFullDiskStaysInPlace) {
+  if (!Mount("tmpfs", PluginDir(), "tmpfs", 0, "size=64k")) {
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  }
+  const std::string outdated = R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})";
+  WriteConfig(outdated);
+  WriteFile(GuidePath(), "the guide of the last start");
+  FillUp(PluginDir() / "filler");
+
+  EXPECT_EQ(Load(), Config{});
+  EXPECT_EQ(ReadFile(ConfigPath()), outdated);
+  EXPECT_EQ(FolderEntries(),
+            (std::set<std::string>{"PluginConfig.json", "PluginConfig.guide.json", "filler"}));
+  EXPECT_EQ(Messages(),
+            (Strings{"[Quillmoor] PluginConfig.json version mismatch (found: 2, expected: 3) — "
+                     "keeping it unchanged and using the defaults.",
+                     "[Quillmoor] PluginConfig.json could not be regenerated at: " +
+                         ConfigPath().string() +
+                         " (is the disk full?); the outdated file is left unchanged and the "
+                         "defaults are used."}));
+}
+
 TEST_F(ConfigFilesTest, OutdatedFileThatCannotBeBackedUpIsLeftInPlace) {
   // A taken name is passed over, so the failure must come from the rename
   // itself: a mount point cannot be renamed.

@@ -582,6 +582,52 @@ TEST_F(RconServerTest, AnOperatorLogsInWhileEightAddressesRetakeEverySlot) {
   EXPECT_TRUE(HostLogged("not logged in; closed to give its slot to a new connection"));
 }
 
+// Sixty-four other machines (127.0.0.2 to .65), one connection each, hold
+// every slot and re-take each one the moment it is closed, never logging in:
+// however fast they come, an operator whose password follows its connection
+// by 150 ms logs in at the first attempt, every time.
+TEST_F(RconServerTest, AnOperatorLogsInWhileSixtyFourAddressesRetakeEverySlot) {
+  constexpr std::size_t kAddresses = 64;
+  std::atomic<bool> attacking{true};
+  std::atomic<int> connects{0};
+  std::thread attacker([&] {
+    std::vector<std::unique_ptr<RconSocket>> slots(kAddresses);
+    while (attacking) {
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (slots[i] == nullptr || !slots[i]->Poll(0ms)) {
+          try {
+            slots[i] = std::make_unique<RconSocket>(server_->port(), 0,
+                                                    "127.0.0." + std::to_string(2 + i));
+            ++connects;
+          } catch (const std::runtime_error&) {
+            slots[i].reset();
+          }
+        }
+      }
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (connects < static_cast<int>(kAddresses) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  int first_attempts = 0;
+  for (int i = 0; i < 10; ++i) {
+    auto op = Connect();
+    std::this_thread::sleep_for(150ms);
+    if (op->SendPacket(1, kAuth, kPassword)) {
+      auto reply = Receive(*op);
+      first_attempts += reply.has_value() && reply->type == kAuthResponse && reply->id == 1;
+    }
+  }
+  const int connects_at_end = connects;
+  attacking = false;
+  attacker.join();
+  EXPECT_EQ(first_attempts, 10);
+  EXPECT_GT(connects_at_end, 2 * static_cast<int>(kAddresses)) << "the attack never re-took a slot";
+  EXPECT_TRUE(HostLogged("not logged in; closed to give its slot to a new connection"));
+}
+
 // Sixty-three connections that never log in, and one that does, fill every
 // slot; the deadline must empty the idle ones long before the idle timeout.
 class RconLoginDeadlineTest : public RconServerTest {
@@ -616,6 +662,7 @@ class RconConnectionLinesTest : public RconServerTest {
   void Tune(RconOptions& options) override {
     options.log_lines_per_address = 2;
     options.log_summary_period = 2s;
+    options.max_auth_failures = 100;  // guesses here are counted, not blocked
   }
   long Count(const std::string& text) {
     long n = 0;
@@ -638,6 +685,32 @@ TEST_F(RconConnectionLinesTest, ConnectionsBeyondTheFirstFewAreSummedUp) {
   EXPECT_EQ(Count(": connected"), 2);
   EXPECT_EQ(Count("command before authentication; closing"), 2);
   EXPECT_EQ(Count(": authenticated"), 1) << "a login is written whatever the count";
+}
+
+// Guesses from many addresses: each address has its few lines a period, the
+// rest are counted, and the operator's login is written all the same.
+TEST_F(RconConnectionLinesTest, WrongPasswordsBeyondTheFirstFewAreSummedUp) {
+  struct Case {
+    const char* from;
+    int guesses;  // one connection each, closed by the client
+  };
+  const Case cases[] = {{"127.0.0.2", 6}, {"127.0.0.3", 2}, {"127.0.0.4", 5}};
+  for (const auto& c : cases) {
+    for (int i = 0; i < c.guesses; ++i) {
+      RconSocket s(server_->port(), 0, c.from);
+      ASSERT_TRUE(s.SendPacket(1, kAuth, "wrong"));
+      auto reply = Receive(s);
+      ASSERT_TRUE(reply.has_value());
+      ASSERT_EQ(reply->id, -1);
+    }
+  }
+  auto s = Connect();
+  Login(*s);
+  ASSERT_TRUE(HostLogged("RCON: ... and 4 more wrong passwords from 127.0.0.2 in the last "));
+  ASSERT_TRUE(HostLogged("RCON: ... and 3 more wrong passwords from 127.0.0.4 in the last "));
+  EXPECT_EQ(Count("more wrong passwords from 127.0.0.3"), 0);
+  EXPECT_EQ(Count(": wrong password ("), 6) << "two for each address";
+  EXPECT_EQ(Count(": authenticated"), 1);
 }
 
 // The server's constructor over a host without plugins.

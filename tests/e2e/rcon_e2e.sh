@@ -233,6 +233,82 @@ stdout_never_read_blocks_nothing() {
     "[Quillmoor] Plugin unloaded." "last plugin line in ArkApi.log"
 }
 
+stdout_full_from_the_start() {
+  # A pipe already full when the server starts, its reader never reading:
+  # the start-up lines, the banner included, must not stop the game thread.
+  mkfifo "$WORK/stdout"
+  exec 7<>"$WORK/stdout"
+  python3 -c '
+import os
+os.set_blocking(7, False)
+try:
+    while True:
+        os.write(7, b"x" * 4096)
+except BlockingIOError:
+    pass
+'
+  PORT=$(free_port)
+  "${SERVER[@]}" --rcon-port "$PORT" --rcon-password "$PW" >&7 2>"$OUT" &
+  PID=$!
+  wait_listening "$PID" "$(host_log)" "$PORT" "$START_TENTHS" || fail "the dev server did not start"
+  for i in 1 2 3; do
+    rc GetServerStats | grep -q '"status":"success"' || fail "no reply with standard output full"
+  done
+  wait_for_game_time 1
+  stop_server TERM 30
+  exec 7>&-
+}
+
+failed_install_leaves_nothing_behind() {
+  # A server folder on a file system too small for the library.
+  mkdir -p "$WORK/small"
+  if ! mount -t tmpfs -o size=64k tmpfs "$WORK/small" 2>/dev/null; then
+    echo "SKIP: cannot mount a tmpfs here"
+    return 0
+  fi
+  local status=0
+  timeout 20 "$DEVSERVER" --server-dir "$WORK/small" --plugin "$PLUGIN" --rcon-port 0 \
+    --run-for 0.2 >"$WORK/install.out" 2>&1 || status=$?
+  local left
+  left=$(find "$WORK/small" -name '*.new')
+  umount "$WORK/small"
+  expect_eq "$status" 1 "exit status of a failed install"
+  grep -q "cannot install the plugin" "$WORK/install.out" || fail "no reason given"
+  expect_eq "$left" "" "files left behind"
+}
+
+wrong_password_flood_leaves_the_start_up() {
+  start_server --log-max-size 1 --log-max-files 1
+  # Each guess from an address of its own (127.1.0.1 onwards), one
+  # connection each, waiting for the refusal before the next.
+  python3 - "$PORT" 20000 <<'PY' || fail "the guesses did not all get their refusal"
+import socket, struct, sys
+port, count = int(sys.argv[1]), int(sys.argv[2])
+def packet(pid, ptype, body):
+    data = struct.pack("<ii", pid, ptype) + body + b"\0\0"
+    return struct.pack("<i", len(data)) + data
+for i in range(count):
+    source = "127.1.%d.%d" % (i // 250, 1 + i % 250)
+    with socket.create_connection(("127.0.0.1", port), timeout=20, source_address=(source, 0)) as s:
+        s.sendall(packet(1, 3, b"not-the-password"))
+        header = b""
+        while len(header) < 8:
+            chunk = s.recv(8 - len(header))
+            if not chunk:
+                sys.exit("closed before the refusal from " + source)
+            header += chunk
+        if struct.unpack("<ii", header)[1] != -1:
+            sys.exit("a wrong password was taken from " + source)
+PY
+  rc GetServerStats | grep -q '"status":"success"' || fail "the operator's command failed"
+  stop_server
+  local log
+  log=$(host_log)
+  grep -q "Dev server starting in" "$log" || fail "the start-up line is gone"
+  grep -q "\[Quillmoor\] Plugin initialized." "$log" || fail "the plugin's start-up is gone"
+  grep -q "more wrong passwords from" "$log" || fail "no summary of the wrong passwords"
+}
+
 connection_flood_leaves_the_start_up() {
   start_server
   churn -j 2 100000
@@ -323,7 +399,10 @@ case "$SCENARIO" in
   host_log_rotates_at_the_configured_size) host_log_rotates_at_the_configured_size ;;
   run_for_stops_by_itself) run_for_stops_by_itself ;;
   stdout_never_read_blocks_nothing) stdout_never_read_blocks_nothing ;;
+  stdout_full_from_the_start) stdout_full_from_the_start ;;
+  failed_install_leaves_nothing_behind) failed_install_leaves_nothing_behind ;;
   connection_flood_leaves_the_start_up) connection_flood_leaves_the_start_up ;;
+  wrong_password_flood_leaves_the_start_up) wrong_password_flood_leaves_the_start_up ;;
   printed_command_line_connects) printed_command_line_connects ;;
   refused_start) refused_start ;;
   missing_server_dir_is_created) missing_server_dir_is_created ;;

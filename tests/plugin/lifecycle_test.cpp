@@ -254,6 +254,40 @@ TEST_F(LifecycleTest, TheRemoteForceGcWritesOneLineToEachLogWhateverTheVerbosity
   }
 }
 
+// A second copy of the plugin beside the first asks for the same names: it
+// gets none of them, and its unload takes none of the first one's away.
+TEST_F(LifecycleTest, ASecondCopyLoadedAndUnloadedLeavesTheFirstItsCommands) {
+  Load();
+  const auto twin = PluginDir().parent_path() / "QuillmoorTwin" /
+                    ("QuillmoorTwin" + std::string(devhost::kLibrarySuffix));
+  std::filesystem::create_directories(twin.parent_path());
+  std::filesystem::copy_file(QUILLMOOR_PLUGIN_PATH, twin);
+  host().LoadPlugin(twin);
+  ASSERT_TRUE(host().UnloadPlugin("QuillmoorTwin"));
+  auto host_lines = host().log().Messages("AsaApi");
+  for (const char* name : {"ForceGC", "GetServerStats"}) {
+    const std::string refused = std::string("RCON command '") + name +
+                                "' is registered already by plugin Quillmoor; the name is "
+                                "refused to plugin QuillmoorTwin.";
+    const std::string kept = std::string("RCON command '") + name +
+                             "' belongs to plugin Quillmoor; plugin QuillmoorTwin may not remove "
+                             "it, and it stays.";
+    EXPECT_EQ(std::count(host_lines.begin(), host_lines.end(), refused), 1) << refused;
+    EXPECT_EQ(std::count(host_lines.begin(), host_lines.end(), kept), 1) << kept;
+  }
+  RCONClientConnection connection;
+  RCONPacket packet;
+  packet.Id = 7;
+  for (const wchar_t* command : {L"GetServerStats", L"ForceGC"}) {
+    EXPECT_TRUE(host().commands().ExecuteRcon(command, &connection, &packet, nullptr));
+  }
+  EXPECT_EQ(host().engine().ForcedCollections(), 1u);
+  EXPECT_TRUE(host().commands().HasUpdateCallback(L"Quillmoor_ApplyCVarsOnce"));
+  Unload();
+  EXPECT_FALSE(host().commands().HasRconCommand(L"GetServerStats"));
+  EXPECT_EQ(host().EscapedExceptions(), 0u);
+}
+
 TEST_F(LifecycleTest, AnythingElseThrownIsReportedAsUnknown) {
   host().faults().ThrowUnknownOn("GetCurrentDir");
   Load();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "support/host_test.h"
 
@@ -18,11 +19,17 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
 #endif
 
 namespace {
@@ -159,6 +166,146 @@ const BlockCase kBlocks[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Blocks, RotationBlockedTest, ::testing::ValuesIn(kBlocks),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// A failure of the file system itself, between the renames and the opening
+// of the new live file: nothing moves, and the lines all stay.
+struct SystemFailureCase {
+  const char* name;
+  // Prepares a folder under `dir` for the log; returns it with the code that
+  // brings the failure on and the code that ends it. An empty folder skips.
+  std::function<std::tuple<fs::path, std::function<void()>, std::function<void()>>(
+      const TempDir& dir)>
+      make;
+};
+
+class SystemFailureTest : public ::testing::TestWithParam<SystemFailureCase> {};
+
+TEST_P(SystemFailureTest, NoGenerationIsLostAndTheLinesWaitInTheLiveFile) {
+  TempDir dir;
+  auto [folder, block, lift] = GetParam().make(dir);
+  if (folder.empty()) {
+    GTEST_SKIP() << "this system does not allow the failure to be brought on here";
+  }
+  const fs::path live = folder / "a.log";
+  auto numbered = [&](int n) { return RotatingFile::Numbered(live, n); };
+  // Room for one more file: rotation must open a new one, not reuse one
+  // that a rename freed.
+  WriteFile(live, kHistory);
+  WriteFile(numbered(1), "one");
+  WriteFile(numbered(2), "second");
+  int failures = 0;
+  int recoveries = 0;
+  {
+    RotatingFile file(live, kLimit, 3);
+    auto write = [&] {
+      file.Write(kLine);
+      if (auto news = file.TakeNews()) {
+        (news->failed ? failures : recoveries) += 1;
+      }
+    };
+    block();
+    for (int i = 0; i < 4; ++i) {
+      write();
+    }
+    // Sizes only: with no descriptor left, nothing can be read.
+    EXPECT_EQ(fs::file_size(live), kHistory.size() + 4 * kLine.size());
+    EXPECT_EQ(fs::file_size(numbered(1)), 3u);
+    EXPECT_EQ(fs::file_size(numbered(2)), 6u);
+    EXPECT_FALSE(fs::exists(numbered(3)));
+    lift();
+    write();
+  }
+  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(recoveries, 1);
+  EXPECT_EQ(ReadFile(live), kLine);
+  EXPECT_EQ(ReadFile(numbered(1)), kHistory + kLine + kLine + kLine + kLine);
+  EXPECT_EQ(ReadFile(numbered(2)), "one");
+  EXPECT_EQ(ReadFile(numbered(3)), "second");
+}
+
+#if !defined(_WIN32)
+// Every descriptor below a lowered limit in use, until `lift`.
+struct DescriptorFloor {
+  rlimit saved{};
+  std::vector<int> held;
+  void Block() {
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+      held.push_back(fd);
+    }
+    ASSERT_EQ(errno, EMFILE);
+  }
+  void Lift() {
+    for (const int fd : held) {
+      close(fd);
+    }
+    held.clear();
+    setrlimit(RLIMIT_NOFILE, &saved);
+  }
+  ~DescriptorFloor() { Lift(); }
+};
+
+// A tmpfs whose inodes the four files use up; unmounted with the test.
+struct SmallFileSystem {
+  fs::path at;
+  bool mounted = false;
+  explicit SmallFileSystem(fs::path where) : at(std::move(where)) {
+    fs::create_directory(at);
+    // The folder itself takes one inode, each of the three files another.
+    mounted = mount("tmpfs", at.c_str(), "tmpfs", 0, "size=1m,nr_inodes=4") == 0;
+  }
+  void Grow() {
+    ASSERT_EQ(mount("tmpfs", at.c_str(), "tmpfs", MS_REMOUNT, "size=1m,nr_inodes=8"), 0)
+        << std::strerror(errno);
+  }
+  ~SmallFileSystem() {
+    if (mounted) {
+      umount2(at.c_str(), MNT_DETACH);
+    }
+  }
+};
+#endif
+
+const SystemFailureCase kSystemFailures[] = {
+#if defined(_WIN32)
+    // A viewer holding the live file without delete sharing: the last
+    // rename fails after the others are done.
+    SystemFailureCase{"TheLiveFileHeldOpen",
+                      [](const TempDir& dir) {
+                        auto held = std::make_shared<HANDLE>(INVALID_HANDLE_VALUE);
+                        const fs::path live = dir.path() / "a.log";
+                        return std::tuple{dir.path(), std::function<void()>([held, live] {
+                                            *held = CreateFileW(live.c_str(), GENERIC_READ,
+                                                                FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                                nullptr, OPEN_EXISTING,
+                                                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                                            ASSERT_NE(*held, INVALID_HANDLE_VALUE);
+                                          }),
+                                          std::function<void()>([held] { CloseHandle(*held); })};
+                      }},
+#else
+    SystemFailureCase{"NoDescriptorLeft",
+                      [](const TempDir& dir) {
+                        auto floor = std::make_shared<DescriptorFloor>();
+                        return std::tuple{dir.path(),
+                                          std::function<void()>([floor] { floor->Block(); }),
+                                          std::function<void()>([floor] { floor->Lift(); })};
+                      }},
+    SystemFailureCase{"NoInodeLeft",
+                      [](const TempDir& dir) {
+                        // Unmounted when the test lets go of the lift.
+                        auto small = std::make_shared<SmallFileSystem>(dir.path() / "small");
+                        return std::tuple{small->mounted ? small->at : fs::path(), Nothing(),
+                                          std::function<void()>([small] { small->Grow(); })};
+                      }},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Failures, SystemFailureTest, ::testing::ValuesIn(kSystemFailures),
                          [](const auto& row) { return std::string(row.param.name); });
 
 struct RefusalCase {

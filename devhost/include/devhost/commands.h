@@ -1,6 +1,9 @@
 // The framework's command registry: remote-console commands by name (matched
-// without regard to case) and update callbacks by identifier. Game thread
-// only. Every call into a plugin's callable is guarded: an exception that
+// without regard to case) and update callbacks by identifier, each owned by
+// the plugin that registered it. A name that is taken is refused to anyone
+// else, and a plugin may remove only what it owns; each refusal is a host
+// log line naming both plugins (the caller sees only `false` or nothing).
+// Game thread only. Every call into a plugin's callable is guarded: an exception that
 // escapes is logged and counted, and the host carries on.
 #pragma once
 
@@ -65,6 +68,9 @@ class DEVHOST_API CommandRegistry final : public AsaApi::ICommands {
     bool removed = false;
   };
   void Compact();
+  // True if the module running now may remove an entry of `owner`; logs the
+  // refusal otherwise.
+  bool MayRemove(const std::string& owner, const char* what, const std::wstring& key);
 
   Faults& faults_;
   HostLog& log_;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "devhost/export.h"
@@ -73,6 +74,12 @@ class DEVHOST_API HostLog {
   bool Contains(const std::string& message) const;
   // Forgets the captured lines; does nothing without a capture.
   void ClearCapture();
+
+  // Writes `text` (whole lines, each ending in a line break) to standard
+  // output only, never to the file or the capture: for what the log file
+  // must not keep, such as a password. Never blocks, as no line to standard
+  // output does; does nothing without LogOptions::to_stdout.
+  void ToStdout(std::string_view text);
 
  private:
   std::vector<std::shared_ptr<spdlog::sinks::sink>> sinks_;

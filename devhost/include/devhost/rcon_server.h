@@ -26,11 +26,17 @@ struct RconOptions {
   // is closed. The clock rests while its command waits for the game thread.
   std::chrono::milliseconds idle_timeout{std::chrono::seconds(300)};
   // Open connections in all. When every slot is taken, a newcomer takes the
-  // slot of a connection that has not logged in: the oldest one of the
-  // address that holds the most of them, so that connections which never log
-  // in, however fast they are re-opened, cannot keep an operator out. Only
-  // when every open connection has logged in is the newcomer refused.
+  // slot of a connection that has not logged in within `login_grace`: the
+  // oldest one of the address that holds the most of them, so that
+  // connections which never log in, however fast they are re-opened, cannot
+  // keep an operator out. While every such connection is still within its
+  // grace, the newcomer waits (one per address, max_connections in all)
+  // until one is not; when every open connection has logged in, or too many
+  // wait, it is refused.
   std::size_t max_connections = 64;
+  // How long a new connection keeps its slot to log in, however many
+  // newcomers want one.
+  std::chrono::milliseconds login_grace{std::chrono::seconds(1)};
   // More open connections than this from one address are refused at accept,
   // so that one client cannot take every slot. REQUIRES: at least 1.
   std::size_t max_per_address = 8;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "log_file.h"
 
@@ -49,30 +50,56 @@ void RotatingFile::Write(std::string_view line) {
 }
 
 bool RotatingFile::Rotate() {
-  // Oldest first, so that each rename has a free name to go to; a failure
-  // stops there and leaves the live file in use, so that no line is lost.
-  for (std::size_t i = max_files_; i > 0; --i) {
+  // All or nothing: a set moved up without a new live file would be moved up
+  // again by the next line, and again, until the oldest files were renamed
+  // over and the one still being written went with them. So every rename
+  // done is undone, newest first, when a later step fails.
+  if (max_files_ == 0) {
+    try {
+      file_->Truncate();
+    } catch (const std::exception& e) {
+      Failed(e.what());
+      return false;
+    }
+    return Recovered();
+  }
+  std::vector<std::size_t> moved;  // i: file i-1 went to i
+  std::string why;
+  // Oldest first, so that each rename has a free name to go to.
+  for (std::size_t i = max_files_; i > 0 && why.empty(); --i) {
     const fs::path from = Numbered(path_, i - 1);
     if (!detail::Exists(from)) {
       continue;
     }
-    if (std::string why = detail::Rename(from, Numbered(path_, i)); !why.empty()) {
-      Failed(std::move(why));
-      return false;
+    why = detail::Rename(from, Numbered(path_, i));
+    if (why.empty()) {
+      moved.push_back(i);
     }
   }
-  try {
-    if (max_files_ == 0) {
-      file_->Truncate();
-    } else {
+  if (why.empty()) {
+    try {
       // The old live file, now number 1, is closed only once its successor
       // is open: until then the lines go on into it.
       file_ = std::make_unique<detail::LogFile>(path_);
+      return Recovered();
+    } catch (const std::exception& e) {
+      why = e.what();
     }
-  } catch (const std::exception& e) {
-    Failed(e.what());
-    return false;
   }
+  for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
+    // A rename back needs neither a descriptor nor an inode; should one fail
+    // all the same, the files are still all there, one number up.
+    if (std::string back = detail::Rename(Numbered(path_, *it), Numbered(path_, *it - 1));
+        !back.empty()) {
+      why += "; then " + back + ", so the rotated files are one number up";
+      break;
+    }
+  }
+  Failed(std::move(why));
+  return false;
+}
+
+bool RotatingFile::Recovered() {
   if (!failure_.empty()) {
     failure_.clear();
     news_ = RotationNews{false, {}};

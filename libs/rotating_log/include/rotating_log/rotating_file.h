@@ -40,9 +40,11 @@ class RotatingFile {
   // Appends `line`. A line that would take a non-empty file past `max_size`
   // rotates first: number N is replaced by N-1, …, number 1 by the live file,
   // and a new live file is opened (with `max_files` 0 the live file is
-  // emptied instead). If a step fails, the files stay where that step left
-  // them, the line goes to the live file all the same, and the next Write
-  // tries again. Throws std::runtime_error if the line cannot be written (a
+  // emptied instead). Rotation is all or nothing: if a rename or the opening
+  // of the new live file fails (a file held open, no descriptor or inode
+  // left), the renames already done are undone, every file keeps its name,
+  // the line goes to the live file all the same, and the next Write tries
+  // again. Throws std::runtime_error if the line cannot be written (a
   // full disk); what reached the file stays counted.
   void Write(std::string_view line);
 
@@ -57,9 +59,11 @@ class RotatingFile {
   static std::filesystem::path Numbered(const std::filesystem::path& path, std::size_t index);
 
  private:
-  // Moves the set up by one and opens a new live file. False (and the reason
-  // kept for TakeNews) when a step failed.
+  // Moves the set up by one and opens a new live file, or, when a step
+  // fails, puts back what it moved and keeps the live file open: false then,
+  // with the reason kept for TakeNews.
   bool Rotate();
+  bool Recovered();
   void Failed(std::string why);
 
   std::filesystem::path path_;
