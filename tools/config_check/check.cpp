@@ -52,20 +52,6 @@ struct Source {
   }
 };
 
-// The value of `section.key` in `doc`, or nullptr.
-const json* Find(const json& doc, std::string_view section, std::string_view key) {
-  const json* parent = &doc;
-  if (!section.empty()) {
-    const auto it = doc.find(std::string(section));
-    if (it == doc.end() || !it->is_object()) {
-      return nullptr;
-    }
-    parent = &*it;
-  }
-  const auto it = parent->find(std::string(key));
-  return it == parent->end() ? nullptr : &*it;
-}
-
 Finding& Add(CheckResult& r, Severity s, std::string key, std::string message, std::string fix = {},
              std::string detail = {}) {
   Finding& f = r.findings.emplace_back();
@@ -255,7 +241,7 @@ void UnknownKeys(const json& doc, const Source& src, CheckResult& r) {
     const std::optional<std::size_t> at =
         m == nullptr ? std::nullopt : std::optional<std::size_t>(m->key_at);
     const std::string where = here.empty() ? "the top level" : std::string(here);
-    if (homes.size() == 1 && Find(doc, homes.front(), key) != nullptr) {
+    if (homes.size() == 1 && MemberOf(doc, homes.front(), key) != nullptr) {
       const SourceMember* used = src.map.Find(homes.front(), key);
       AddAt(r, Severity::kWarning, path,
             fmt::format("{} belongs to {}, not {}: the plugin ignores it here and reads {}", key,
@@ -362,7 +348,7 @@ void StoppedRead(const json& doc, const Source& src, const Quillmoor::ConfigRead
         reading.error->message);
   } else if (section.empty() || doc.contains(section)) {
     WithSetting(section, at.substr(dot == std::string::npos ? 0 : dot + 1), [&](const auto& s) {
-      const json* v = Find(doc, s.section, s.key);
+      const json* v = MemberOf(doc, s.section, s.key);
       if (v == nullptr) {
         return;
       }
@@ -385,7 +371,7 @@ void StoppedRead(const json& doc, const Source& src, const Quillmoor::ConfigRead
       return;
     }
     // Only a value that differs from the default is lost.
-    const json* v = Find(doc, s.section, s.key);
+    const json* v = MemberOf(doc, s.section, s.key);
     if (v != nullptr && !SameAsWritten(*v, s.field(defaults))) {
       Add(r, Severity::kError, s.KeyPath(),
           fmt::format("not read, because the read stops at {}: the file's `{}` is lost and the "
@@ -405,7 +391,7 @@ void Conversions(const json& doc, const Source& src, const Quillmoor::ConfigRead
   Quillmoor::ForEachSetting([&](const auto& s) {
     using T = typename std::remove_cvref_t<decltype(s)>::Value;
     stopped = stopped || (reading.error && s.KeyPath() == reading.error->key_path);
-    const json* v = Find(doc, s.section, s.key);
+    const json* v = MemberOf(doc, s.section, s.key);
     if constexpr (std::is_arithmetic_v<T> && !std::is_same_v<T, bool>) {
       if (stopped || v == nullptr) {
         return;
@@ -556,7 +542,7 @@ void Outcomes(const json* doc, const Source* src, CheckResult& r) {
     SettingOutcome o;
     o.key_path = s.KeyPath();
     o.runs = ValueText(s.field(r.effective));
-    const json* v = doc == nullptr ? nullptr : Find(*doc, s.section, s.key);
+    const json* v = doc == nullptr ? nullptr : MemberOf(*doc, s.section, s.key);
     if (v != nullptr) {
       o.written = src->Written(s.section, s.key);
       o.as_written = SameAsWritten(*v, s.field(r.effective));
@@ -692,7 +678,7 @@ CheckResult CheckConfigText(std::string_view text) {
   }
   // The name as the file holds it: when an earlier error stops the read before
   // it, the operator who mends that error meets this one next.
-  const json* written = Find(doc, "Rcon", "CommandName");
+  const json* written = MemberOf(doc, "Rcon", "CommandName");
   CommandName(written != nullptr && written->is_string() ? written->get<std::string>()
                                                          : r.effective.Rcon.CommandName,
               r);

@@ -34,4 +34,18 @@ std::string PathOf(std::string_view section, std::string_view key) {
   return section.empty() ? std::string(key) : std::string(section) + "." + std::string(key);
 }
 
+const nlohmann::json* MemberOf(const nlohmann::json& doc, std::string_view section,
+                               std::string_view key) {
+  const nlohmann::json* parent = &doc;
+  if (!section.empty()) {
+    const auto it = doc.find(std::string(section));
+    if (it == doc.end() || !it->is_object()) {
+      return nullptr;
+    }
+    parent = &*it;
+  }
+  const auto it = parent->find(std::string(key));
+  return it == parent->end() ? nullptr : &*it;
+}
+
 }  // namespace config_tool

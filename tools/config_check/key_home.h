@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace config_tool {
 
 // The sections whose settings include `key`, in table order; "" stands for
@@ -22,5 +24,11 @@ std::string HomeText(const std::vector<std::string_view>& homes);
 // `key` under `section`: "AutoGC.IntervalMinutes", or "VerboseLogging" at
 // the top level.
 std::string PathOf(std::string_view section, std::string_view key);
+
+// The value of `key` under `section` ("" for the top level) in `doc`, or
+// nullptr when either is missing or the section is not an object. Points
+// into `doc`.
+const nlohmann::json* MemberOf(const nlohmann::json& doc, std::string_view section,
+                               std::string_view key);
 
 }  // namespace config_tool

@@ -34,20 +34,6 @@ std::string Shown(const json& v) {
   return Excerpt(v.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
-// The value of `section.key` in `doc` ("" for the top level), or nullptr.
-const json* MemberOf(const json& doc, std::string_view section, std::string_view key) {
-  const json* parent = &doc;
-  if (!section.empty()) {
-    const auto it = doc.find(std::string(section));
-    if (it == doc.end() || !it->is_object()) {
-      return nullptr;
-    }
-    parent = &*it;
-  }
-  const auto it = parent->find(std::string(key));
-  return it == parent->end() ? nullptr : &*it;
-}
-
 // Whether the plugin, reading `written`, runs exactly it. A float written
 // widened by an older plugin (0.20000000298023224) counts as written.
 template <typename T>
