@@ -1,4 +1,4 @@
-#include "gc/cvars.h"
+#include "cvars/apply.h"
 
 #include <string>
 #include <string_view>
