@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "common/guard.h"
+#include "cvars/apply.h"
 #include "formats/stats_line.h"
-#include "gc/cvars.h"
 #include "host/framework.h"
 #include "host/module_path.h"
 #include "host/symbols.h"

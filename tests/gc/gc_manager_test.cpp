@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "gc/cvars.h"
+#include "cvars/apply.h"
 #include "gc/gc_manager.h"
 #include "stats/stats_logger.h"
 #include "support/host_test.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <tuple>
 
-#include "support/host_test.h"
+#include "support/files.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,7 +1,7 @@
 // A test fixture over a running devhost::Host in a fresh server directory,
-// with the plugin's host log channel made on the host's sinks and every line
-// kept in memory. Tests call the plugin's code directly and read the effects
-// off the host.
+// with the plugin's host log channel made on the host's sinks (in programs
+// that link the plugin's code) and every line kept in memory. Tests call the plugin's code directly
+// and read the effects off the host.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,27 +12,17 @@
 
 #include "devhost/host.h"
 #include "support/build_paths.h"
+#include "support/files.h"
 
 namespace quillmoor_test {
 
-// A fresh, empty directory that is removed again with the object.
-class TempDir {
- public:
-  TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir();
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::string& bytes);
-// `text` as a text-mode stream of this system stores it: each line feed
-// becomes CR LF on Windows; elsewhere nothing changes.
-std::string TextMode(const std::string& text);
+// What the program's own copy of the plugin's code keeps on the host: called
+// after each host starts and before it stops. A program links one of
+// support/plugin_code.cpp (the plugin's host log channel and statistics log)
+// and support/devhost_only.cpp (nothing), so that one which tests the devhost
+// alone links none of the plugin's folders.
+void OnHostStarted();
+void OnHostStopping();
 
 class HostTest : public ::testing::Test {
  protected:

@@ -9,17 +9,11 @@
 
 #include "devhost/connection.h"
 #include "devhost/export.h"
+#include "rcon_server/options.h"
 
 namespace devhost {
 
 class Host;
-
-struct RconRequest {
-  std::int32_t id = 0;
-  std::int32_t size = 0;  // the packet's declared size, handed on as RCONPacket::Length
-  std::string body;       // UTF-8, without its terminators
-  std::string peer;       // "address:port", for the host log
-};
 
 // Runs `request` and returns the replies for the connection, in order: what
 // the handler sent, or one reply saying why nothing ran (empty or unknown

@@ -1,45 +1,21 @@
-#include "gc/cvars.h"
+#include "cvars/apply.h"
 
-#include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
 #include "common/guard.h"
-#include "config/settings.h"
+#include "config/console_commands.h"
 #include "host/framework.h"
 #include "host/symbols.h"
 
 namespace Quillmoor {
 namespace {
 
-// A console variable's value: decimal integers, 1 or 0 for a flag, and one
-// decimal for a float (20.0f as "20.0", 12.34f as "12.3").
-std::string CVarValue(std::int32_t value) {
-  return std::to_string(value);
-}
-std::string CVarValue(bool value) {
-  return value ? "1" : "0";
-}
-std::string CVarValue(float value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(value));
-  return text;
-}
-
-// Sets the console variable of every setting of `section` that has one, in
-// the table's order.
+// Sets the console variables of `section`, in the settings table's order.
 void ApplySection(UWorld* world, const Config& config, std::string_view section) {
-  ForEachSetting([&](const auto& setting) {
-    if constexpr (std::is_arithmetic_v<typename std::remove_cvref_t<decltype(setting)>::Value>) {
-      if (setting.section == section && !setting.cvar.empty()) {
-        const std::string command =
-            std::string(setting.cvar) + " " + CVarValue(setting.field(config));
-        ExecuteCVar(world, std::wstring(command.begin(), command.end()));
-      }
-    }
-  });
+  for (const std::string& command : ConsoleCommands(config, section)) {
+    ExecuteCVar(world, std::wstring(command.begin(), command.end()));
+  }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "rcon_listener.h"
+#include "rcon_server/listener.h"
 
 #include <fmt/format.h>
 #include <spdlog/logger.h>
@@ -8,8 +8,7 @@
 #include <system_error>
 #include <utility>
 
-#include "devhost/host.h"
-#include "rcon_session.h"
+#include "rcon_server/session.h"
 #include "rcon_wire/codec.h"
 
 namespace devhost::rcon {
@@ -31,13 +30,13 @@ std::string Seconds(std::chrono::milliseconds d) {
   return fmt::format("{:g} s", static_cast<double>(d.count()) / 1000.0);
 }
 
-Listener::Listener(Host& host, RconOptions options)
-    : host_(host),
+Listener::Listener(Ports ports, RconOptions options)
+    : log_(*ports.log),
       options_(std::move(options)),
       work_(asio::make_work_guard(io_)),
       acceptor_(io_),
       retry_(io_),
-      handoff_(host),
+      handoff_(std::move(ports)),
       lines_(options_.log_lines_per_address, options_.log_summary_period),
       summary_(io_),
       grace_(io_) {
@@ -82,7 +81,7 @@ Listener::Listener(Host& host, RconOptions options)
 }
 
 spdlog::logger& Listener::log() {
-  return host_.log().Host();
+  return log_;
 }
 
 void Listener::Start() {

@@ -1,31 +1,27 @@
 // Carries RCON commands from the network thread to the game thread and their
 // replies back. Submit() runs on the network thread, the command on the game
-// thread (through Host::Post), the delivery on the network thread again.
+// thread (through the host's post), the delivery on the network thread again.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <vector>
 
-#include "devhost/connection.h"
-#include "devhost/rcon_dispatch.h"
+#include "rcon_server/options.h"
+#include "rcon_server/ports.h"
 
 namespace asio {
 class io_context;
 }
 
-namespace devhost {
-
-class Host;
-
-namespace rcon {
+namespace devhost::rcon {
 
 class CommandHandoff {
  public:
-  using Replies = std::vector<RCONClientConnection::Reply>;
+  using Replies = std::vector<Reply>;
 
-  // REQUIRES: `host` outlives every command submitted.
-  explicit CommandHandoff(Host& host);
+  // REQUIRES: what `ports` refers to outlives every command submitted.
+  explicit CommandHandoff(Ports ports);
   CommandHandoff(const CommandHandoff&) = delete;
   CommandHandoff& operator=(const CommandHandoff&) = delete;
   ~CommandHandoff();
@@ -44,10 +40,9 @@ class CommandHandoff {
 
  private:
   struct Gate;
-  Host& host_;
+  Ports ports_;
   // Shared with the queued commands, which may outlive the server.
   std::shared_ptr<Gate> gate_;
 };
 
-}  // namespace rcon
-}  // namespace devhost
+}  // namespace devhost::rcon

@@ -1,4 +1,4 @@
-#include "rcon_handoff.h"
+#include "rcon_server/handoff.h"
 
 #include <spdlog/logger.h>
 #include <asio.hpp>
@@ -7,30 +7,25 @@
 #include <string>
 #include <utility>
 
-#include "devhost/host.h"
-#include "host/framework.h"
 #include "rcon_wire/codec.h"
 
 namespace devhost::rcon {
 
 namespace {
 
-using Reply = RCONClientConnection::Reply;
-
 // Runs on the game thread. A failure here must still answer, or the
 // connection would wait for its command until the idle timeout.
-std::vector<Reply> RunGuarded(Host& host, const RconRequest& request) {
+std::vector<Reply> RunGuarded(const Ports& ports, const RconRequest& request) {
   std::string what;
   try {
-    return RunRconRequest(host, request);
+    return ports.run(request);
   } catch (const std::exception& e) {
     what = e.what();
   } catch (...) {
     what = "unknown exception";
   }
-  host.log().Host().error("RCON {}: the command failed: {}", request.peer, what);
-  return {Reply{request.id, rcon_wire::kResponseValue,
-                AsaApi::Tools::Utf8Decode("The command failed: " + what)}};
+  ports.log->error("RCON {}: the command failed: {}", request.peer, what);
+  return {Reply{request.id, rcon_wire::kResponseValue, "The command failed: " + what}};
 }
 
 }  // namespace
@@ -42,7 +37,8 @@ struct CommandHandoff::Gate {
   asio::io_context* io = nullptr;
 };
 
-CommandHandoff::CommandHandoff(Host& host) : host_(host), gate_(std::make_shared<Gate>()) {}
+CommandHandoff::CommandHandoff(Ports ports)
+    : ports_(std::move(ports)), gate_(std::make_shared<Gate>()) {}
 
 CommandHandoff::~CommandHandoff() {
   Close();
@@ -59,9 +55,9 @@ void CommandHandoff::Close() {
 }
 
 void CommandHandoff::Submit(RconRequest request, std::function<void(Replies)> deliver) {
-  host_.Post(
-      [&host = host_, gate = gate_, deliver = std::move(deliver), request = std::move(request)] {
-        Replies replies = RunGuarded(host, request);
+  ports_.post(
+      [&ports = ports_, gate = gate_, deliver = std::move(deliver), request = std::move(request)] {
+        Replies replies = RunGuarded(ports, request);
         std::lock_guard lock(gate->mutex);
         if (gate->io != nullptr) {
           asio::post(*gate->io, [deliver, replies = std::move(replies)]() mutable {

@@ -1,4 +1,4 @@
-#include "rcon_session.h"
+#include "rcon_server/session.h"
 
 #include <fmt/format.h>
 #include <spdlog/logger.h>
@@ -8,8 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "devhost/utf8.h"
-#include "rcon_listener.h"
+#include "rcon_server/listener.h"
 #include "rcon_wire/codec.h"
 
 namespace devhost::rcon {
@@ -19,7 +18,6 @@ namespace {
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 using Level = spdlog::level::level_enum;
-using Reply = RCONClientConnection::Reply;
 
 // Reads take at most this much at once. With the decoder asked for every
 // whole packet before the next read, a connection holds at most one packet
@@ -241,7 +239,7 @@ class Connection final : public Session, public std::enable_shared_from_this<Con
       // Clients look for more only after a first packet of the full size, so
       // the cut is exact even when it splits a UTF-8 sequence; they join the
       // bytes before decoding.
-      const std::string body = Utf8Encode(reply.body);
+      const std::string& body = reply.body;
       if (body.empty()) {
         Send(reply.id, reply.type, body);
       }

@@ -1,4 +1,4 @@
-#include "rcon_connection_lines.h"
+#include "rcon_server/connection_lines.h"
 
 #include <fmt/format.h>
 #include <algorithm>

@@ -15,19 +15,16 @@
 #include <string>
 #include <thread>
 
-#include "devhost/rcon_server.h"
-#include "rcon_connection_lines.h"
-#include "rcon_handoff.h"
+#include "rcon_server/connection_lines.h"
+#include "rcon_server/handoff.h"
+#include "rcon_server/options.h"
+#include "rcon_server/ports.h"
 
 namespace spdlog {
 class logger;
 }
 
-namespace devhost {
-
-class Host;
-
-namespace rcon {
+namespace devhost::rcon {
 
 class Session;
 
@@ -40,8 +37,8 @@ class Listener {
   // address or cannot be bound, std::invalid_argument for an empty password
   // or one that no packet can carry, a per-address cap of 0 or an
   // authentication deadline that is not positive.
-  // REQUIRES: `host` outlives the listener.
-  Listener(Host& host, RconOptions options);
+  // REQUIRES: what `ports` refers to outlives the listener.
+  Listener(Ports ports, RconOptions options);
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
   ~Listener() { Stop(); }
@@ -101,7 +98,7 @@ class Listener {
   void ArmSummary();
   void WriteSummaries();
 
-  Host& host_;
+  spdlog::logger& log_;
   RconOptions options_;
   asio::io_context io_;  // first: the sockets and timers below need it until they go
   asio::executor_work_guard<asio::io_context::executor_type> work_;
@@ -135,5 +132,4 @@ class Listener {
   std::thread thread_;
 };
 
-}  // namespace rcon
-}  // namespace devhost
+}  // namespace devhost::rcon
