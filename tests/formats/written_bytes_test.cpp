@@ -39,6 +39,9 @@ TEST(WrittenBytesTest, RepliesAndStatisticsMessagesAreExactlyTheseBytes) {
        "GC forced. Trigger: rcon"},
       {"structure pass", formats::StructurePassMessage(3, 12, 0.2f, 0.1f),
        "StructureNetFreq: Applied to 3/12 structures. NetFreq: 0.20, MinNetFreq: 0.10"},
+      {"statistics line",
+       formats::StatsLineText({2026, 12, 7, 17, 4, 34}, "GC forced. Trigger: rcon"),
+       "[2026-12-07 17:04:34] GC forced. Trigger: rcon"},
       {"statistics line end", std::string(formats::kStatsLineEnd), "\r\n"},
   };
   for (const Bytes& row : rows) {

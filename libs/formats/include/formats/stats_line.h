@@ -60,6 +60,12 @@ struct StatsLine {
   std::string_view message;  // a view into the line
 };
 
+// The line that kStatsLinePattern gives for `stamp` and `message`, without
+// its end: what the plugin's logger writes, for a program that has to write
+// such lines itself (a test, a replay). Each field is printed with the
+// pattern's number of digits, zero-padded.
+std::string StatsLineText(const StatsStamp& stamp, std::string_view message);
+
 // `text` cut into lines at each LF, a CR before it dropped (the plugin
 // writes CR LF; a copy edited elsewhere may hold LF). A last line without an
 // end counts; an empty text has none. Views into `text`.
