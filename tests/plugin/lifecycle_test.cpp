@@ -2,6 +2,7 @@
 // unmapped through the devhost's loader, with faults injected into the host.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -71,6 +72,20 @@ TEST_F(LifecycleTest, CleanLoadAndUnloadWriteTheirLinesInOrder) {
 // appears a second later, and a shut-down: every line, level and order.
 class WorldLaterTest : public LifecycleTest {
   void Configure(devhost::HostOptions& options) override { options.world_delay = 1; }
+
+ protected:
+  // The structure timer's start line with the default settings.
+  static std::string StructureTimerLine() {
+    const auto defaults = Quillmoor::Config().StructureNetFreq;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "info [Quillmoor] StructureNetFreq timer started. Interval: %ds, NetFreq: %.2f, "
+                  "MinNetFreq: %.2f",
+                  static_cast<int>(defaults.CheckIntervalSeconds),
+                  static_cast<double>(defaults.NetUpdateFreq),
+                  static_cast<double>(defaults.MinNetUpdateFreq));
+    return line;
+  }
 };
 
 TEST_F(WorldLaterTest, StartUpAndShutDownWriteExactlyTheseLines) {
@@ -89,8 +104,7 @@ TEST_F(WorldLaterTest, StartUpAndShutDownWriteExactlyTheseLines) {
                            PluginDirText() + "/PluginConfig.json",
                        "info [Quillmoor] Auto-GC timer started. Interval: " +
                            std::to_string(Quillmoor::Config().AutoGC.IntervalMinutes) + "min",
-                       "info [Quillmoor] StructureNetFreq timer started. Interval: 300s, "
-                       "NetFreq: 0.20, MinNetFreq: 0.10",
+                       StructureTimerLine(),
                        "info " + Registered(kForceGcCommand),
                        "info " + Registered(kStatsCommand),
                        "info [Quillmoor] Plugin initialized.",
