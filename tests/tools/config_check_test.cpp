@@ -38,6 +38,17 @@ json Defaults() {
   return Quillmoor::BuildDefaultDocument(Config());
 }
 
+// `name` with the case of every letter turned: the plugin's names match
+// whatever their case.
+std::string OtherCase(std::string name) {
+  for (char& c : name) {
+    c = static_cast<char>(c >= 'a' && c <= 'z'   ? c - 'a' + 'A'
+                          : c >= 'A' && c <= 'Z' ? c - 'A' + 'a'
+                                                 : c);
+  }
+  return name;
+}
+
 // A setting of the defaults document as it is written there: key and default.
 std::string Written(std::string_view key, const std::string& value) {
   return "\"" + std::string(key) + "\": " + value;
@@ -69,7 +80,7 @@ const std::vector<Case> kCases = {
     {"a colliding name behind a wrong type is named too",
      [](json& d) {
        d["AutoGC"]["Enabled"] = 1;
-       d["Rcon"]["CommandName"] = "getserverstats";
+       d["Rcon"]["CommandName"] = OtherCase(formats::kStatsCommand);
      },
      {{E, "AutoGC.Enabled"}, {E, "Rcon.CommandName"}, {W, "Rcon.CommandName"}},
      2,
@@ -147,10 +158,10 @@ const std::vector<Case> kCases = {
      [](Config& c) { c.Rcon.CommandName = "CleanUp"; }},
     // Advice only: the plugin registers each of these as written.
     {"command named like the statistics command",
-     [](json& d) { d["Rcon"]["CommandName"] = "getServerStats"; },
+     [](json& d) { d["Rcon"]["CommandName"] = OtherCase(formats::kStatsCommand); },
      {{W, "Rcon.CommandName"}},
      1,
-     [](Config& c) { c.Rcon.CommandName = "getServerStats"; }},
+     [](Config& c) { c.Rcon.CommandName = OtherCase(formats::kStatsCommand); }},
     {"command named like a framework command",
      [](json& d) { d["Rcon"]["CommandName"] = "Plugins.Unload"; },
      {{W, "Rcon.CommandName"}},
