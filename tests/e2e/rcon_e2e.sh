@@ -339,6 +339,9 @@ run_for_stops_by_itself() {
 printed_command_line_connects() {
   # No --rcon-password: the server makes one up and says how to connect.
   PORT=$(free_port)
+  # The background shell opens the output file when it gets to it: made here,
+  # the first look for the line finds it empty rather than missing.
+  : >"$OUT"
   "$DEVSERVER" --server-dir "$SERVER_DIR" --plugin "$PLUGIN" --rcon-port "$PORT" >"$OUT" 2>&1 &
   PID=$!
   local i line
