@@ -200,7 +200,10 @@ const std::vector<Case> kCases = {
       {W, "PhysicsCVars.ServerMaxFPS"},
       {W, "PhysicsCVars.ServerMaxFPS"}},
      1,
-     [](Config& c) { c.PhysicsCVars.ServerMaxFPS = 10; }},
+     [](Config& c) {
+       c.AutoGC.IntervalMinutes = 15;
+       c.PhysicsCVars.ServerMaxFPS = 10;
+     }},
 };
 
 std::vector<std::pair<Severity, std::string>> Sorted(
