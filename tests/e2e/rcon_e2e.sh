@@ -41,7 +41,8 @@ force_gc_reply_and_drop() {
   [ -n "$before" ] && [ -n "$after" ] || fail "no object counts ($before, $after)"
   [ "$after" -lt "$before" ] || fail "object count did not drop: $before before, $after after"
   expect_eq "$(status_value "Forced collections")" 1 "forced collections"
-  grep -q "GC forced. Trigger: rcon" "$(stats_log)" || fail "no statistics line for the collection"
+  grep -qF "$(formats_text kForcedCollectionPrefix)$(formats_text kRconTrigger)" "$(stats_log)" ||
+    fail "no statistics line for the collection"
   stop_server
 }
 

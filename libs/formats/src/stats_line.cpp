@@ -7,7 +7,7 @@
 namespace formats {
 namespace {
 
-constexpr std::string_view kForcedCollection = "GC forced. Trigger: ";
+constexpr std::string_view kForcedCollection = kForcedCollectionPrefix;
 // Written by printf rules and read back by ReadStructurePass, which knows the
 // conversions %d and %.2f.
 constexpr char kStructurePass[] =

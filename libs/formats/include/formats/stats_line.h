@@ -24,6 +24,10 @@ inline constexpr std::string_view kStatsLineEnd = "\r\n";
 inline constexpr char kAutoTimerTrigger[] = "auto-timer";
 inline constexpr char kRconTrigger[] = "rcon";
 
+// The start of the message written for each forced collection; the trigger
+// follows it.
+inline constexpr char kForcedCollectionPrefix[] = "GC forced. Trigger: ";
+
 // The message written for each forced collection, `trigger` naming its cause.
 std::string ForcedCollectionMessage(std::string_view trigger);
 // The trigger of a forced-collection message; nullopt for any other message
