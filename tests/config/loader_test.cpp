@@ -10,6 +10,7 @@
 
 #include "config/loader.h"
 #include "config_test.h"
+#include "formats/replies.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
     Names, ConfigCommandNameTest,
     ::testing::Values(WrittenName{"Empty", ""},
                       WrittenName{"ForgedLine", "Gc\n01/02/26 10:00 [AsaApi][error] forged\x1b[2J"},
-                      WrittenName{"StatisticsCommand", "GetServerStats"},
+                      WrittenName{"StatisticsCommand", formats::kStatsCommand},
                       // Half the largest file that is read.
                       WrittenName{"HalfAMegabyte", std::string(1 << 19, 'x')}),
     RowName<WrittenName>);

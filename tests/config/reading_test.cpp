@@ -15,6 +15,7 @@
 #include "config/command_name.h"
 #include "config/reading.h"
 #include "config/settings.h"
+#include "formats/replies.h"
 
 namespace Quillmoor {
 
@@ -199,6 +200,15 @@ TEST(CommandNameTest, AdviceNamesTheFirstSurprise) {
     std::string shown = {};
     std::string_view command = {};
   };
+  // The statistics command's name with the case of every other letter turned.
+  std::string mixed_case_stats = formats::kStatsCommand;
+  for (std::size_t i = 0; i < mixed_case_stats.size(); i += 2) {
+    char& c = mixed_case_stats[i];
+    c = static_cast<char>(c >= 'a' && c <= 'z'   ? c - 'a' + 'A'
+                          : c >= 'A' && c <= 'Z' ? c - 'A' + 'a'
+                                                 : c);
+  }
+  ASSERT_NE(mixed_case_stats, formats::kStatsCommand);
   const Row rows[] = {
       {"CleanUp", std::nullopt},
       {"S\xc3\xa4ubern", std::nullopt},
@@ -222,7 +232,7 @@ TEST(CommandNameTest, AdviceNamesTheFirstSurprise) {
          }
          return shown + "...";
        }()},
-      {"getSERVERstats", Kind::kStatsCommand, "getSERVERstats", "GetServerStats"},
+      {mixed_case_stats, Kind::kStatsCommand, mixed_case_stats, formats::kStatsCommand},
       {"Plugins.Unload", Kind::kFrameworkCommand, "Plugins.Unload", "plugins.unload"},
       {"STATUS", Kind::kFrameworkCommand, "STATUS", "status"},
   };

@@ -9,7 +9,9 @@
 #include "devhost/host.h"
 #include "devhost/rcon_dispatch.h"
 #include "devhost/utf8.h"
+#include "formats/replies.h"
 #include "support/host_test.h"
+#include "support/wide.h"
 
 namespace {
 
@@ -67,10 +69,10 @@ TEST_F(RconDispatchTest, StatusSumsUpPairsBeyondTheFirstEight) {
 TEST_F(RconDispatchTest, PluginsUnloadAndLoadReportTheirOutcome) {
   Install();
   EXPECT_EQ(Ask("plugins.load Quillmoor"), "Successfully loaded plugin Quillmoor");
-  EXPECT_TRUE(host().commands().HasRconCommand(L"GetServerStats"));
+  EXPECT_TRUE(host().commands().HasRconCommand(quillmoor_test::Widen(formats::kStatsCommand)));
   EXPECT_EQ(Ask("plugins.load Quillmoor").rfind("Failed to load plugin Quillmoor: ", 0), 0u);
   EXPECT_EQ(Ask("Plugins.Unload   Quillmoor  "), "Successfully unloaded plugin Quillmoor");
-  EXPECT_FALSE(host().commands().HasRconCommand(L"GetServerStats"));
+  EXPECT_FALSE(host().commands().HasRconCommand(quillmoor_test::Widen(formats::kStatsCommand)));
   EXPECT_EQ(Ask("plugins.unload Quillmoor"), "Plugin Quillmoor is not loaded");
   EXPECT_EQ(host().EscapedExceptions(), 0u);
 }

@@ -21,6 +21,7 @@
 
 #include "devhost/host.h"
 #include "devhost/rcon_server.h"
+#include "formats/replies.h"
 #include "support/host_test.h"
 #include "support/rcon_client.h"
 
@@ -39,7 +40,11 @@ constexpr std::int32_t kSentinelId = 2'000'000;
 // for a reply: only a hang or a lost reply gets near it, however slow the
 // machine (a sanitizer, Wine, a loaded CI host) makes the whole run.
 constexpr auto kStallLimit = 20s;
-const std::string kStatsPrefix = R"({"cmd":"GetServerStats","data":{"uobjects":)";
+// The statistics reply around its count, which changes from frame to frame.
+constexpr char kSampleCount[] = "987654321";
+const std::string kStatsSample = formats::StatsReply(std::stoll(kSampleCount));
+const std::string kStatsPrefix = kStatsSample.substr(0, kStatsSample.find(kSampleCount));
+const std::string kStatsSuffix = kStatsSample.substr(kStatsPrefix.size() + sizeof kSampleCount - 1);
 
 // A reply body is right for its request if it starts with `prefix` and ends
 // with `suffix` (the counts inside a reply change from frame to frame).
@@ -51,10 +56,8 @@ struct Kind {
 
 const std::vector<Kind>& Mix() {
   static const std::vector<Kind> mix = {
-      {"GetServerStats", kStatsPrefix, R"(},"status":"success"})"},
-      {"ForceGC",
-       R"({"cmd":"ForceGC","message":"Garbage collection forced successfully","status":"success"})",
-       ""},
+      {formats::kStatsCommand, kStatsPrefix, kStatsSuffix},
+      {formats::kForceGcCommand, formats::ForceGcReply(formats::ForceGcOutcome::kForced), ""},
       {"status", "Game time: ", "Plugins: Quillmoor"},
       {"Frobnicate now", "Unknown command: Frobnicate", ""},
       {"", "Empty command: send a command name, for example status", ""},
@@ -147,7 +150,7 @@ class Client {
   // Nothing may come after the last reply but the answer to one more
   // request: a duplicate would arrive first.
   bool ExpectNoMore() {
-    socket_.SendPacket(kSentinelId, kExecCommand, "GetServerStats");
+    socket_.SendPacket(kSentinelId, kExecCommand, formats::kStatsCommand);
     auto reply = Next();
     if (!reply || reply->id != kSentinelId) {
       return Fail("a packet with id " + (reply ? std::to_string(reply->id) : "none") +
@@ -348,12 +351,13 @@ TEST_F(RconLoadTest, TwoHundredReloadsUnderPollingLeaveNothingBehind) {
       // Between an unload and the next load the command does not exist:
       // that answer is expected, any other is not, and so is silence.
       auto accepts = [](const std::string& b) {
-        return b == "Unknown command: GetServerStats" || b.rfind(kStatsPrefix, 0) == 0;
+        return b == "Unknown command: " + std::string(formats::kStatsCommand) ||
+               b.rfind(kStatsPrefix, 0) == 0;
       };
       bool ok = poller.Login();
       while (ok && (reloading || poller.Outstanding() > 0)) {
         while (ok && reloading && poller.Outstanding() < 2) {
-          ok = poller.Send("GetServerStats", accepts);
+          ok = poller.Send(formats::kStatsCommand, accepts);
         }
         ok = ok && poller.Receive();
       }

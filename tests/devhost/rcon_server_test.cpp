@@ -21,6 +21,7 @@
 #include "devhost/host.h"
 #include "devhost/rcon_server.h"
 #include "devhost/utf8.h"
+#include "formats/replies.h"
 #include "host/framework.h"
 #include "support/host_test.h"
 #include "support/rcon_client.h"
@@ -30,6 +31,8 @@ namespace {
 using namespace std::chrono_literals;
 using devhost::RconOptions;
 using devhost::RconServer;
+using formats::kForceGcCommand;
+using formats::kStatsCommand;
 using quillmoor_test::kAuth;
 using quillmoor_test::kAuthResponse;
 using quillmoor_test::kExecCommand;
@@ -43,8 +46,19 @@ using quillmoor_test::RconSocket;
 constexpr auto kPatience = 20s;
 constexpr std::int32_t kObjects = 123456;
 constexpr const char* kPassword = "s3cret";
-const std::string kStatsReply =
-    R"({"cmd":"GetServerStats","data":{"uobjects":123456},"status":"success"})";
+const std::string kStatsReply = formats::StatsReply(kObjects);
+
+// `name` in another case: the framework matches command names ignoring it.
+std::string OtherCase(std::string name, bool upper) {
+  for (char& c : name) {
+    if (upper && c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    } else if (!upper && c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return name;
+}
 
 class RconServerTest : public quillmoor_test::HostTest {
  protected:
@@ -133,7 +147,7 @@ class RconServerTest : public quillmoor_test::HostTest {
   void ExpectServerStillAnswers() {
     auto s = Connect();
     Login(*s, 99);
-    auto reply = Run(*s, "GetServerStats", 100);
+    auto reply = Run(*s, kStatsCommand, 100);
     ASSERT_TRUE(reply.has_value()) << "the server stopped answering";
     EXPECT_EQ(reply->id, 100);
     EXPECT_EQ(reply->body, kStatsReply);
@@ -190,12 +204,12 @@ TEST_F(RconServerTest, WrongPasswordGetsMinusOneAndTheClientMayTryAgain) {
   ASSERT_TRUE(s->SendPacket(6, kAuth, "s3cre"));
   EXPECT_EQ(Receive(*s)->id, -1);
   Login(*s, 7);
-  EXPECT_EQ(Run(*s, "GetServerStats")->body, kStatsReply);
+  EXPECT_EQ(Run(*s, kStatsCommand)->body, kStatsReply);
 }
 
 TEST_F(RconServerTest, CommandBeforeLoginIsRefusedAndTheConnectionClosed) {
   auto s = Connect();
-  ASSERT_TRUE(s->SendPacket(12, kExecCommand, "ForceGC"));
+  ASSERT_TRUE(s->SendPacket(12, kExecCommand, kForceGcCommand));
   auto reply = Receive(*s);
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(reply->type, kAuthResponse);
@@ -323,7 +337,7 @@ TEST_F(RconServerTest, UnknownPacketTypeClosesTheConnection) {
 TEST_F(RconServerTest, PacketSplitAcrossManyWritesIsReassembled) {
   auto s = Connect();
   Login(*s);
-  const std::string packet = quillmoor_test::EncodeRcon(21, kExecCommand, "GetServerStats");
+  const std::string packet = quillmoor_test::EncodeRcon(21, kExecCommand, kStatsCommand);
   for (char byte : packet) {
     ASSERT_TRUE(s->Send(std::string(1, byte)));
     std::this_thread::sleep_for(1ms);
@@ -339,7 +353,7 @@ TEST_F(RconServerTest, PacketSplitAcrossManyWritesIsReassembled) {
 TEST_F(RconServerTest, GetServerStatsReplyIsOnePacketByteForByte) {
   auto s = Connect();
   Login(*s);
-  ASSERT_TRUE(s->SendPacket(424242, kExecCommand, "GetServerStats"));
+  ASSERT_TRUE(s->SendPacket(424242, kExecCommand, kStatsCommand));
   auto reply = Receive(*s);
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(reply->size, static_cast<std::int32_t>(kStatsReply.size()) + 10);
@@ -353,12 +367,12 @@ TEST_F(RconServerTest, GetServerStatsReplyIsOnePacketByteForByte) {
 TEST_F(RconServerTest, CommandNamesMatchWithoutRegardToCase) {
   auto s = Connect();
   Login(*s);
-  EXPECT_EQ(Run(*s, "getserverstats")->body, kStatsReply);
-  auto forced = Run(*s, "FORCEGC");
+  ASSERT_NE(OtherCase(kStatsCommand, false), kStatsCommand);
+  ASSERT_NE(OtherCase(kForceGcCommand, true), kForceGcCommand);
+  EXPECT_EQ(Run(*s, OtherCase(kStatsCommand, false))->body, kStatsReply);
+  auto forced = Run(*s, OtherCase(kForceGcCommand, true));
   ASSERT_TRUE(forced.has_value());
-  EXPECT_EQ(
-      forced->body,
-      R"({"cmd":"ForceGC","message":"Garbage collection forced successfully","status":"success"})");
+  EXPECT_EQ(forced->body, formats::ForceGcReply(formats::ForceGcOutcome::kForced));
   EXPECT_EQ(host().engine().ForcedCollections(), 1u);
 }
 
@@ -462,7 +476,7 @@ TEST_F(RconServerTest, PipelinedCommandsAreAnsweredInOrder) {
   auto s = Connect();
   std::string burst = quillmoor_test::EncodeRcon(1, kAuth, kPassword);
   for (std::int32_t id = 2; id <= 6; ++id) {
-    burst += quillmoor_test::EncodeRcon(id, kExecCommand, id % 2 ? "status" : "GetServerStats");
+    burst += quillmoor_test::EncodeRcon(id, kExecCommand, id % 2 ? "status" : kStatsCommand);
   }
   ASSERT_TRUE(s->Send(burst));
   for (std::int32_t id = 1; id <= 6; ++id) {
@@ -476,9 +490,9 @@ TEST_F(RconServerTest, FrameworkCommandsReloadThePluginOverTheWire) {
   auto s = Connect();
   Login(*s);
   EXPECT_EQ(Run(*s, "plugins.unload Quillmoor")->body, "Successfully unloaded plugin Quillmoor");
-  EXPECT_EQ(Run(*s, "GetServerStats")->body, "Unknown command: GetServerStats");
+  EXPECT_EQ(Run(*s, kStatsCommand)->body, "Unknown command: " + std::string(kStatsCommand));
   EXPECT_EQ(Run(*s, "plugins.load Quillmoor")->body, "Successfully loaded plugin Quillmoor");
-  EXPECT_EQ(Run(*s, "GetServerStats")->body, kStatsReply);
+  EXPECT_EQ(Run(*s, kStatsCommand)->body, kStatsReply);
   auto status = Run(*s, "status");
   ASSERT_TRUE(status.has_value());
   EXPECT_NE(status->body.find("Objects: 123456\n"), std::string::npos) << status->body;
@@ -507,7 +521,7 @@ TEST_F(RconGlobalCapTest, The65thConnectionIsRefusedAndTheOthersCarryOn) {
   EXPECT_TRUE(ClosedWithin(*extra));
   EXPECT_TRUE(HostLogged("64 connections are open, the most allowed"));
   Login(*open.front());
-  EXPECT_EQ(Run(*open.front(), "GetServerStats")->body, kStatsReply);
+  EXPECT_EQ(Run(*open.front(), kStatsCommand)->body, kStatsReply);
 
   open.pop_back();
   // The server notices the close on its own time: retry for a while.
@@ -533,7 +547,7 @@ TEST_F(RconServerTest, TheNinthConnectionFromOneAddressIsRefused) {
   EXPECT_EQ(ninth->Buffered(), 0u);
   EXPECT_TRUE(
       HostLogged("8 connections from 127.0.0.1 are open, the most allowed from one address"));
-  EXPECT_EQ(Run(*open.back(), "GetServerStats")->body, kStatsReply);
+  EXPECT_EQ(Run(*open.back(), kStatsCommand)->body, kStatsReply);
 }
 
 // Eight other machines (127.0.0.2 to .9, eight connections each, the most one
@@ -568,7 +582,7 @@ TEST_F(RconServerTest, AnOperatorLogsInWhileEightAddressesRetakeEverySlot) {
 
   auto op = Connect();
   Login(*op);
-  auto reply = Run(*op, "GetServerStats");
+  auto reply = Run(*op, kStatsCommand);
   const int connects_at_login = connects;
   // The slot the operator took was re-taken in turn: every slot was held.
   while (connects == connects_at_login && std::chrono::steady_clock::now() < deadline) {
@@ -651,7 +665,7 @@ TEST_F(RconLoginDeadlineTest, ConnectionsThatNeverLogInNoLongerKeepAClientOut) {
   }
   EXPECT_TRUE(HostLogged("not authenticated within 2 s; closing"));
   ExpectServerStillAnswers();
-  EXPECT_EQ(Run(*keeper, "GetServerStats")->body, kStatsReply)
+  EXPECT_EQ(Run(*keeper, kStatsCommand)->body, kStatsReply)
       << "the deadline closed a connection that had logged in";
 }
 
@@ -773,7 +787,7 @@ TEST_F(RconIdleTest, IdleConnectionsAreClosedAndBusyOnesAreNot) {
 
   const auto until = std::chrono::steady_clock::now() + 1200ms;
   while (std::chrono::steady_clock::now() < until) {
-    auto reply = Run(*busy, "GetServerStats");
+    auto reply = Run(*busy, kStatsCommand);
     ASSERT_TRUE(reply.has_value()) << "a busy connection was closed";
     idle->Poll(0ms);
     half->Poll(0ms);
@@ -787,7 +801,7 @@ TEST_F(RconIdleTest, IdleConnectionsAreClosedAndBusyOnesAreNot) {
 TEST_F(RconIdleTest, ACommandWaitingForTheGameThreadIsNotIdle) {
   auto s = Connect();
   Login(*s);
-  ASSERT_TRUE(s->SendPacket(40, kExecCommand, "GetServerStats"));
+  ASSERT_TRUE(s->SendPacket(40, kExecCommand, kStatsCommand));
   // No frame runs for three idle timeouts: the command is owed all along.
   std::this_thread::sleep_for(1200ms);
   auto reply = Receive(*s);
@@ -821,7 +835,7 @@ TEST_F(RconServerTest, ClientVanishingMidReplyLeavesTheServerServingOthers) {
 TEST_F(RconServerTest, StopWithOpenConnectionsAndACommandInFlightReturns) {
   auto s = Connect();
   Login(*s);
-  ASSERT_TRUE(s->SendPacket(3, kExecCommand, "ForceGC"));
+  ASSERT_TRUE(s->SendPacket(3, kExecCommand, kForceGcCommand));
   // Give the network thread time to hand the command to the game thread,
   // then stop before any frame runs it.
   std::this_thread::sleep_for(100ms);

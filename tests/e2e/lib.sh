@@ -24,7 +24,7 @@ wait_for_game_time() {
 }
 
 stats_log() {
-  echo "$SERVER_DIR/ArkApi/Plugins/Quillmoor/Quillmoor_stats.log"
+  echo "$SERVER_DIR/ArkApi/Plugins/Quillmoor/$(formats_text kStatsLogFile)"
 }
 
 count_lines() {

@@ -9,18 +9,21 @@ DEVSERVER=$2
 PLUGIN=$3
 source "$(dirname "$0")/lib.sh"
 
-FORCED='{"cmd":"ForceGC","message":"Garbage collection forced successfully","status":"success"}'
+STATS=$(formats_text kStatsCommand)
+FORCE_GC=$(formats_text kForceGcCommand)
+OBJECTS_KEY=$(formats_text kObjectCountKey)
+FORCED="{\"cmd\":\"$FORCE_GC\",\"message\":\"Garbage collection forced successfully\",\"status\":\"success\"}"
 
 get_server_stats_reply() {
   # No churn: the count stays at --objects, so the reply can be known.
   start_server --objects 123456 --object-churn 0
-  rc GetServerStats >"$WORK/reply" || fail "rconclt GetServerStats failed"
-  printf '%s\n' '{"cmd":"GetServerStats","data":{"uobjects":123456},"status":"success"}' \
+  rc "$STATS" >"$WORK/reply" || fail "rconclt $STATS failed"
+  printf '{"cmd":"%s","data":{"%s":123456},"status":"success"}\n' "$STATS" "$OBJECTS_KEY" \
     >"$WORK/expected"
-  cmp "$WORK/reply" "$WORK/expected" || fail "GetServerStats reply: $(cat "$WORK/reply")"
+  cmp "$WORK/reply" "$WORK/expected" || fail "$STATS reply: $(cat "$WORK/reply")"
   expect_eq "$(status_value Objects)" 123456 "object count in status"
   # Command names are matched without regard to case.
-  expect_eq "$(rc getserverstats)" "$(cat "$WORK/expected")" "lower-case command"
+  expect_eq "$(rc "${STATS,,}")" "$(cat "$WORK/expected")" "lower-case command"
   stop_server
 }
 
@@ -30,26 +33,27 @@ force_gc_reply_and_drop() {
   # seconds dwarfs what is created between the two requests below.
   wait_for_game_time 2
   local before after
-  before=$(rc GetServerStats | sed -n 's/.*"uobjects":\([0-9]*\).*/\1/p')
-  rc ForceGC >"$WORK/reply" || fail "rconclt ForceGC failed"
+  before=$(rc "$STATS" | sed -n "s/.*\"$OBJECTS_KEY\":\([0-9]*\).*/\1/p")
+  rc "$FORCE_GC" >"$WORK/reply" || fail "rconclt $FORCE_GC failed"
   printf '%s\n' "$FORCED" >"$WORK/expected"
-  cmp "$WORK/reply" "$WORK/expected" || fail "ForceGC reply: $(cat "$WORK/reply")"
-  after=$(rc GetServerStats | sed -n 's/.*"uobjects":\([0-9]*\).*/\1/p')
+  cmp "$WORK/reply" "$WORK/expected" || fail "$FORCE_GC reply: $(cat "$WORK/reply")"
+  after=$(rc "$STATS" | sed -n "s/.*\"$OBJECTS_KEY\":\([0-9]*\).*/\1/p")
   [ -n "$before" ] && [ -n "$after" ] || fail "no object counts ($before, $after)"
   [ "$after" -lt "$before" ] || fail "object count did not drop: $before before, $after after"
   expect_eq "$(status_value "Forced collections")" 1 "forced collections"
-  grep -q "GC forced. Trigger: rcon" "$(stats_log)" || fail "no statistics line for the collection"
+  grep -qF "$(formats_text kForcedCollectionPrefix)$(formats_text kRconTrigger)" "$(stats_log)" ||
+    fail "no statistics line for the collection"
   stop_server
 }
 
 wrong_password() {
   start_server
   local status=0
-  timeout 15 rconclt -t 5 "not-$PW@127.0.0.1:$PORT" GetServerStats >/dev/null 2>&1 || status=$?
+  timeout 15 rconclt -t 5 "not-$PW@127.0.0.1:$PORT" "$STATS" >/dev/null 2>&1 || status=$?
   expect_eq "$status" 5 "rconclt exit status for a wrong password"
   grep -q "wrong password (1 of 3)" "$OUT" || fail "no host log line for the wrong password"
   # One wrong password blocks nothing.
-  rc GetServerStats | grep -q '"status":"success"' || fail "right password refused afterwards"
+  rc "$STATS" | grep -q '"status":"success"' || fail "right password refused afterwards"
   stop_server
 }
 
@@ -74,7 +78,7 @@ PY
     fail "the renamed command was not registered"
   expect_eq "$(rc CleanUp)" "$FORCED" "reply of the renamed command"
   expect_eq "$(rc cleanup)" "$FORCED" "reply of the renamed command in lower case"
-  expect_eq "$(rc ForceGC)" "Unknown command: ForceGC" "reply of the old name"
+  expect_eq "$(rc "$FORCE_GC")" "Unknown command: $FORCE_GC" "reply of the old name"
   expect_eq "$(status_value "Forced collections")" 2 "forced collections"
   stop_server
 }
@@ -83,7 +87,7 @@ reload_without_leaked_timer() {
   # 300 game seconds per real second: the structure timer fires every second.
   start_server --time-scale 300 --object-churn 0 --structures 200
   expect_eq "$(rc plugins.unload Quillmoor)" "Successfully unloaded plugin Quillmoor" "unload"
-  expect_eq "$(rc GetServerStats)" "Unknown command: GetServerStats" "command after unload"
+  expect_eq "$(rc "$STATS")" "Unknown command: $STATS" "command after unload"
   expect_eq "$(rc plugins.load Quillmoor)" "Successfully loaded plugin Quillmoor" "load"
   # Each count is read between two readings of the game clock, so that a
   # slow reply widens the range of passes expected instead of failing.
@@ -109,7 +113,7 @@ reload_without_leaked_timer() {
 clean_stop() {
   local signal=$1
   start_server
-  rc GetServerStats >/dev/null
+  rc "$STATS" >/dev/null
   # A client that stays connected must not hold the stop up.
   exec 3<>"/dev/tcp/127.0.0.1/$PORT"
   stop_server "$signal"
@@ -138,7 +142,7 @@ closed_stdout_keeps_running() {
     fail "the dev server did not listen with its standard output closed"
   # Each of these writes lines to the closed standard output.
   for i in 1 2 3; do
-    rc GetServerStats | grep -q '"status":"success"' || fail "no reply with standard output closed"
+    rc "$STATS" | grep -q '"status":"success"' || fail "no reply with standard output closed"
   done
   kill -0 "$PID" 2>/dev/null || fail "the dev server died with its standard output closed"
   stop_server INT
@@ -176,13 +180,13 @@ memory_flat_under_connection_churn() {
   start_server --object-churn 0
   # Warm-up: the allocator's arenas, asio's caches, the log files' buffers.
   churn 2000
-  churn 50 "$PW" GetServerStats
+  churn 50 "$PW" "$STATS"
   local before after
   before=$(rss_kb)
   # A scanner that never logs in, then a monitoring tool polling (each of its
   # commands waits for a game frame, hence fewer).
   churn 20000
-  churn 500 "$PW" GetServerStats
+  churn 500 "$PW" "$STATS"
   after=$(rss_kb)
   echo "VmRSS: $before kB after the warm-up, $after kB after 20500 more connections"
   # Keeping every line cost about 11 MB here; ASan's allocator drifts by about 1.
@@ -223,7 +227,7 @@ stdout_never_read_blocks_nothing() {
   # sink's queue hold together.
   churn -j 4 1000 "$PW" "NoSuchCommand $(printf 'x%.0s' $(seq 1 200))"
   for i in 1 2 3; do
-    rc GetServerStats | grep -q '"status":"success"' || fail "no reply with standard output unread"
+    rc "$STATS" | grep -q '"status":"success"' || fail "no reply with standard output unread"
   done
   grep -q "Standard output is not being read" "$(host_log)" ||
     fail "no host log line about the dropped output"
@@ -252,7 +256,7 @@ except BlockingIOError:
   PID=$!
   wait_listening "$PID" "$(host_log)" "$PORT" "$START_TENTHS" || fail "the dev server did not start"
   for i in 1 2 3; do
-    rc GetServerStats | grep -q '"status":"success"' || fail "no reply with standard output full"
+    rc "$STATS" | grep -q '"status":"success"' || fail "no reply with standard output full"
   done
   wait_for_game_time 1
   stop_server TERM 30
@@ -300,7 +304,7 @@ for i in range(count):
         if struct.unpack("<ii", header)[1] != -1:
             sys.exit("a wrong password was taken from " + source)
 PY
-  rc GetServerStats | grep -q '"status":"success"' || fail "the operator's command failed"
+  rc "$STATS" | grep -q '"status":"success"' || fail "the operator's command failed"
   stop_server
   local log
   log=$(host_log)
@@ -336,6 +340,9 @@ run_for_stops_by_itself() {
 printed_command_line_connects() {
   # No --rcon-password: the server makes one up and says how to connect.
   PORT=$(free_port)
+  # The background shell opens the output file when it gets to it: made here,
+  # the first look for the line finds it empty rather than missing.
+  : >"$OUT"
   "$DEVSERVER" --server-dir "$SERVER_DIR" --plugin "$PLUGIN" --rcon-port "$PORT" >"$OUT" 2>&1 &
   PID=$!
   local i line
@@ -348,7 +355,7 @@ printed_command_line_connects() {
   [ -n "$line" ] || fail "no 'Connect with:' line"
   grep -q "^RCON password: [A-Za-z0-9]\{16\} (generated" "$OUT" || fail "no generated password"
   grep -q "RCON password" "$SERVER_DIR/ArkApi/Logs/ArkApi.log" && fail "the password is in the log file"
-  timeout $((STALL_TENTHS / 10)) bash -c "$line" | grep -q '"cmd":"GetServerStats".*"status":"success"' ||
+  timeout $((STALL_TENTHS / 10)) bash -c "$line" | grep -q "\"cmd\":\"$STATS\".*\"status\":\"success\"" ||
     fail "the printed command line: $line"
   stop_server TERM
 }
@@ -380,7 +387,7 @@ refused_start() {
   expect_eq "$status" 1 "exit status when the RCON port is taken"
   grep -q "Cannot start RCON: cannot listen on 127.0.0.1:$PORT" "$WORK/second.log" ||
     fail "no reason given for the taken port: $(cat "$WORK/second.log")"
-  rc GetServerStats | grep -q '"status":"success"' || fail "the first server stopped answering"
+  rc "$STATS" | grep -q '"status":"success"' || fail "the first server stopped answering"
   stop_server
 }
 

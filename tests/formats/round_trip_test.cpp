@@ -53,6 +53,12 @@ TEST_F(RoundTripTest, TheWatcherFindsEveryForcedCollectionTheStatisticsLogHolds)
   // The structure pass wrote its line in between, and is passed over.
   const std::string text = quillmoor_test::ReadFile(path);
   ASSERT_EQ(formats::SplitStatsLines(text).size(), 3u);
+  // Lines that tests and tools write themselves are the logger's, stamp and all.
+  for (const std::string_view line : formats::SplitStatsLines(text)) {
+    const auto parsed = formats::ParseStatsLine(line);
+    ASSERT_TRUE(parsed) << line;
+    EXPECT_EQ(formats::StatsLineText(parsed->stamp, parsed->message), line);
+  }
   // The metrics read its counts back.
   const auto pass_line = formats::ParseStatsLine(formats::SplitStatsLines(text)[1]);
   ASSERT_TRUE(pass_line);

@@ -7,6 +7,8 @@
 
 #include "config/config.h"
 #include "cvars/apply.h"
+#include "formats/plugin_files.h"
+#include "formats/stats_line.h"
 #include "gc/gc_manager.h"
 #include "stats/stats_logger.h"
 #include "support/host_test.h"
@@ -53,8 +55,16 @@ class GCManagerTest : public quillmoor_test::HostTest {
   }
   std::string Stats() const {
     std::error_code ec;
-    auto path = PluginDir() / "Quillmoor_stats.log";
+    auto path = PluginDir() / formats::kStatsLogFile;
     return std::filesystem::exists(path, ec) ? quillmoor_test::ReadFile(path) : std::string();
+  }
+  // A forced collection's message on the host log, and the end of its line
+  // in the statistics log.
+  static std::string Forced(std::string_view trigger) {
+    return "[Quillmoor] " + formats::ForcedCollectionMessage(trigger);
+  }
+  static std::string ForcedStatsLineEnd(std::string_view trigger) {
+    return "] " + formats::ForcedCollectionMessage(trigger) + std::string(formats::kStatsLineEnd);
   }
   static long Count(const std::string& text, const std::string& what) {
     long n = 0;
@@ -233,13 +243,13 @@ TEST_F(GCManagerTest, AutomaticCollectionsAreQuietUnlessVerbose) {
   Start(c);
   host().Advance(180);
   EXPECT_EQ(host().engine().ForcedCollections(), 3u);
-  EXPECT_EQ(Count(Stats(), "] GC forced. Trigger: auto-timer\r\n"), 3);
-  EXPECT_FALSE(Logged("[Quillmoor] GC forced. Trigger: auto-timer"));
+  EXPECT_EQ(Count(Stats(), ForcedStatsLineEnd(formats::kAutoTimerTrigger)), 3);
+  EXPECT_FALSE(Logged(Forced(formats::kAutoTimerTrigger)));
 
   // An operator's request is always reported on the host log too.
-  EXPECT_TRUE(Quillmoor::ForceGC("rcon", true));
-  EXPECT_EQ(Count(Stats(), "] GC forced. Trigger: rcon\r\n"), 1);
-  EXPECT_TRUE(Logged("[Quillmoor] GC forced. Trigger: rcon"));
+  EXPECT_TRUE(Quillmoor::ForceGC(formats::kRconTrigger, true));
+  EXPECT_EQ(Count(Stats(), ForcedStatsLineEnd(formats::kRconTrigger)), 1);
+  EXPECT_TRUE(Logged(Forced(formats::kRconTrigger)));
 }
 
 TEST_F(GCManagerTest, VerboseAutomaticCollectionsAreReportedOnTheHostLog) {
@@ -248,7 +258,7 @@ TEST_F(GCManagerTest, VerboseAutomaticCollectionsAreReportedOnTheHostLog) {
   c.VerboseLogging = true;
   Start(c);
   host().Advance(60);
-  EXPECT_TRUE(Logged("[Quillmoor] GC forced. Trigger: auto-timer"));
+  EXPECT_TRUE(Logged(Forced(formats::kAutoTimerTrigger)));
 }
 
 // A collection forced once the statistics log is closed (during unload)
@@ -259,17 +269,17 @@ TEST_F(GCManagerTest, AForcedCollectionAfterTheStatisticsLogClosedWritesNoStatis
   Quillmoor::StatsLogger::Shutdown();
   const std::string before = Stats();
   host().log().ClearCapture();
-  EXPECT_TRUE(Quillmoor::ForceGC("rcon", true));
+  EXPECT_TRUE(Quillmoor::ForceGC(formats::kRconTrigger, true));
   EXPECT_EQ(host().engine().ForcedCollections(), 1u);
   EXPECT_EQ(Stats(), before);
-  EXPECT_EQ(Messages(), std::vector<std::string>{"[Quillmoor] GC forced. Trigger: rcon"});
+  EXPECT_EQ(Messages(), std::vector<std::string>{Forced(formats::kRconTrigger)});
 }
 
 TEST_F(GCManagerTest, ForcedCollectionIsPurgedOnTheNextFrame) {
   RestartHost();
   Quillmoor::StatsLogger::Init(PluginDir().string());
   host().engine().ExecuteConsoleCommand(L"gc.TimeBetweenPurgingPendingKillObjects 100000");
-  ASSERT_TRUE(Quillmoor::ForceGC("rcon", false));
+  ASSERT_TRUE(Quillmoor::ForceGC(formats::kRconTrigger, false));
   EXPECT_EQ(host().engine().Purges(), 0u);
   host().Tick(0.01);
   EXPECT_EQ(host().engine().Purges(), 1u);
@@ -278,14 +288,15 @@ TEST_F(GCManagerTest, ForcedCollectionIsPurgedOnTheNextFrame) {
 TEST_F(GCManagerTest, WithoutAnEngineNothingIsForcedAndTheCallerIsTold) {
   host().engine().SetEngineNull(true);
   host().log().ClearCapture();
-  EXPECT_FALSE(Quillmoor::ForceGC("rcon", true));
-  EXPECT_FALSE(Quillmoor::ForceGC("auto-timer", false));
-  EXPECT_EQ(
-      MessagesAt("error"),
-      (std::vector<std::string>{"[Quillmoor] ForceGC: GEngine is null (trigger: rcon)",
-                                "[Quillmoor] ForceGC: GEngine is null (trigger: auto-timer)"}));
+  EXPECT_FALSE(Quillmoor::ForceGC(formats::kRconTrigger, true));
+  EXPECT_FALSE(Quillmoor::ForceGC(formats::kAutoTimerTrigger, false));
+  EXPECT_EQ(MessagesAt("error"),
+            (std::vector<std::string>{"[Quillmoor] ForceGC: GEngine is null (trigger: " +
+                                          std::string(formats::kRconTrigger) + ")",
+                                      "[Quillmoor] ForceGC: GEngine is null (trigger: " +
+                                          std::string(formats::kAutoTimerTrigger) + ")"}));
   EXPECT_TRUE(MessagesAt("info").empty());
-  EXPECT_EQ(Count(Stats(), "GC forced"), 0);
+  EXPECT_EQ(Count(Stats(), formats::ForcedCollectionMessage("")), 0);
 }
 
 TEST_F(GCManagerTest, AFailingTimerIsContainedAndFiresAgain) {
@@ -303,7 +314,9 @@ TEST_F(GCManagerTest, AFailingRegistrationIsReportedAndStartupGoesOn) {
   host().faults().ThrowOn("Timer");
   Start(Config{});
   EXPECT_TRUE(Logged("[Quillmoor] GCManager::Init exception: injected fault: Timer"));
-  EXPECT_FALSE(Logged("[Quillmoor] Auto-GC timer started. Interval: 15min"));
+  for (const std::string& m : Messages()) {
+    EXPECT_FALSE(m.starts_with("[Quillmoor] Auto-GC timer started.")) << m;
+  }
   // What was registered before the failure stays.
   EXPECT_TRUE(host().commands().HasUpdateCallback(L"Quillmoor_ApplyCVarsOnce"));
 }

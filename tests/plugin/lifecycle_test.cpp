@@ -2,18 +2,36 @@
 // unmapped through the devhost's loader, with faults injected into the host.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "config/config.h"
 #include "devhost/connection.h"
 #include "devhost/dynamic_library.h"
+#include "formats/plugin_files.h"
+#include "formats/replies.h"
+#include "formats/stats_line.h"
 #include "support/host_test.h"
+#include "support/wide.h"
 
 namespace {
 
+using formats::kForceGcCommand;
+using formats::kStatsCommand;
 using quillmoor_test::HostTest;
+
+const std::wstring kForceGc = quillmoor_test::Widen(kForceGcCommand);
+const std::wstring kStats = quillmoor_test::Widen(kStatsCommand);
+
+std::string Registered(std::string_view name) {
+  return "[Quillmoor] RCON command '" + std::string(name) + "' registered.";
+}
+std::string Unregistered(std::string_view name) {
+  return "[Quillmoor] RCON command '" + std::string(name) + "' unregistered.";
+}
 
 class LifecycleTest : public HostTest {
  protected:
@@ -31,16 +49,16 @@ TEST_F(LifecycleTest, CleanLoadAndUnloadWriteTheirLinesInOrder) {
   auto m = Messages();
   ASSERT_FALSE(m.empty());
   EXPECT_EQ(m.back(), "[Quillmoor] Plugin initialized.");
-  EXPECT_TRUE(host().commands().HasRconCommand(L"ForceGC"));
-  EXPECT_TRUE(host().commands().HasRconCommand(L"GetServerStats"));
+  EXPECT_TRUE(host().commands().HasRconCommand(kForceGc));
+  EXPECT_TRUE(host().commands().HasRconCommand(kStats));
   EXPECT_TRUE(host().commands().HasUpdateCallback(L"Quillmoor_ApplyCVarsOnce"));
   EXPECT_EQ(host().timers().Count(), 2u);
 
   host().log().ClearCapture();
   Unload();
   EXPECT_EQ(Messages(), (std::vector<std::string>{
-                            "[Quillmoor] RCON command 'ForceGC' unregistered.",
-                            "[Quillmoor] RCON command 'GetServerStats' unregistered.",
+                            Unregistered(kForceGcCommand),
+                            Unregistered(kStatsCommand),
                             "[Quillmoor] StructureManager shutdown.",
                             "[Quillmoor] GCManager shutdown.",
                             "[Quillmoor] Plugin unloaded.",
@@ -54,6 +72,20 @@ TEST_F(LifecycleTest, CleanLoadAndUnloadWriteTheirLinesInOrder) {
 // appears a second later, and a shut-down: every line, level and order.
 class WorldLaterTest : public LifecycleTest {
   void Configure(devhost::HostOptions& options) override { options.world_delay = 1; }
+
+ protected:
+  // The structure timer's start line with the default settings.
+  static std::string StructureTimerLine() {
+    const auto defaults = Quillmoor::Config().StructureNetFreq;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "info [Quillmoor] StructureNetFreq timer started. Interval: %ds, NetFreq: %.2f, "
+                  "MinNetFreq: %.2f",
+                  static_cast<int>(defaults.CheckIntervalSeconds),
+                  static_cast<double>(defaults.NetUpdateFreq),
+                  static_cast<double>(defaults.MinNetUpdateFreq));
+    return line;
+  }
 };
 
 TEST_F(WorldLaterTest, StartUpAndShutDownWriteExactlyTheseLines) {
@@ -70,11 +102,11 @@ TEST_F(WorldLaterTest, StartUpAndShutDownWriteExactlyTheseLines) {
                        "info [Quillmoor] PluginConfig.json not found — generated with defaults "
                        "at: " +
                            PluginDirText() + "/PluginConfig.json",
-                       "info [Quillmoor] Auto-GC timer started. Interval: 15min",
-                       "info [Quillmoor] StructureNetFreq timer started. Interval: 300s, "
-                       "NetFreq: 0.20, MinNetFreq: 0.10",
-                       "info [Quillmoor] RCON command 'ForceGC' registered.",
-                       "info [Quillmoor] RCON command 'GetServerStats' registered.",
+                       "info [Quillmoor] Auto-GC timer started. Interval: " +
+                           std::to_string(Quillmoor::Config().AutoGC.IntervalMinutes) + "min",
+                       StructureTimerLine(),
+                       "info " + Registered(kForceGcCommand),
+                       "info " + Registered(kStatsCommand),
                        "info [Quillmoor] Plugin initialized.",
                        "info [Quillmoor] CVar -> gc.TimeBetweenPurgingPendingKillObjects 20.0",
                        "info [Quillmoor] CVar -> gc.NumRetriesBeforeForcingGC 5",
@@ -85,8 +117,8 @@ TEST_F(WorldLaterTest, StartUpAndShutDownWriteExactlyTheseLines) {
                        "info [Quillmoor] CVar -> p.Chaos.MaxSubSteps 2",
                        "info [Quillmoor] CVar -> t.MaxFPS 30",
                        "info [Quillmoor] Physics CVars applied. ChaosMaxSubSteps: 2, MaxFPS: 30",
-                       "info [Quillmoor] RCON command 'ForceGC' unregistered.",
-                       "info [Quillmoor] RCON command 'GetServerStats' unregistered.",
+                       "info " + Unregistered(kForceGcCommand),
+                       "info " + Unregistered(kStatsCommand),
                        "info [Quillmoor] StructureManager shutdown.",
                        "info [Quillmoor] GCManager shutdown.",
                        "info [Quillmoor] Plugin unloaded.",
@@ -128,9 +160,9 @@ TEST_F(LifecycleTest, AStartupStepThatThrowsStopsTheRestAndUnloadStillRunsEveryS
   Load();
   EXPECT_EQ(CountOf("[Quillmoor] Plugin_Init exception: injected fault: GetCurrentDir"), 1);
   EXPECT_EQ(CountOf("[Quillmoor] Plugin initialized."), 0);
-  EXPECT_FALSE(host().commands().HasRconCommand(L"ForceGC"));
+  EXPECT_FALSE(host().commands().HasRconCommand(kForceGc));
   EXPECT_EQ(host().timers().Count(), 0u);
-  EXPECT_FALSE(std::filesystem::exists(PluginDir() / "Quillmoor_stats.log"));
+  EXPECT_FALSE(std::filesystem::exists(PluginDir() / formats::kStatsLogFile));
 
   host().log().ClearCapture();
   Unload();
@@ -158,15 +190,15 @@ TEST_P(FailedStartTest, UnloadRemovesOnlyWhatThisLoadRegistered) {
   host().faults().ThrowOn(GetParam().fault, GetParam().nth);
   Load();
   EXPECT_EQ(CountOf("[Quillmoor] Plugin initialized."), 0);
-  for (const wchar_t* name : {L"ForceGC", L"GetServerStats"}) {
-    host().commands().RegisterRconCommand(FString(name), [](auto...) {});
+  for (const std::wstring& name : {kForceGc, kStats}) {
+    host().commands().RegisterRconCommand(FString(name.c_str()), [](auto...) {});
   }
   host().log().ClearCapture();
   Unload();
   EXPECT_EQ(Messages(), GetParam().unload_lines);
-  EXPECT_TRUE(host().commands().HasRconCommand(L"GetServerStats"));
-  EXPECT_EQ(host().commands().HasRconCommand(L"ForceGC"), GetParam().unload_lines.size() == 3)
-      << "only a ForceGC of this load may go";
+  EXPECT_TRUE(host().commands().HasRconCommand(kStats));
+  EXPECT_EQ(host().commands().HasRconCommand(kForceGc), GetParam().unload_lines.size() == 3)
+      << "only a force-GC command of this load may go";
   EXPECT_EQ(host().EscapedExceptions(), 0u);
 }
 
@@ -177,14 +209,13 @@ INSTANTIATE_TEST_SUITE_P(Steps, FailedStartTest,
                                                        {"[Quillmoor] StructureManager shutdown.",
                                                         "[Quillmoor] GCManager shutdown.",
                                                         "[Quillmoor] Plugin unloaded."}},
-                                           FailedStart{
-                                               "StatisticsCommandNotRegistered",
-                                               "RegisterRconCommand",
-                                               2,
-                                               {"[Quillmoor] RCON command 'ForceGC' unregistered.",
-                                                "[Quillmoor] StructureManager shutdown.",
-                                                "[Quillmoor] GCManager shutdown.",
-                                                "[Quillmoor] Plugin unloaded."}}),
+                                           FailedStart{"StatisticsCommandNotRegistered",
+                                                       "RegisterRconCommand",
+                                                       2,
+                                                       {Unregistered(kForceGcCommand),
+                                                        "[Quillmoor] StructureManager shutdown.",
+                                                        "[Quillmoor] GCManager shutdown.",
+                                                        "[Quillmoor] Plugin unloaded."}}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 // Any name is registered as written and logged, escaped, without an error:
@@ -196,10 +227,10 @@ TEST_F(LifecycleTest, EveryCommandNameIsRegisteredAsWrittenAndLoggedEscaped) {
     std::vector<std::string> lines;
   };
   const std::string forged = "[Quillmoor] Plugin initialized.";
-  const std::string stats = "[Quillmoor] RCON command 'GetServerStats' registered.";
+  const std::string stats = Registered(kStatsCommand);
   const Row rows[] = {
-      {"", L"", {"[Quillmoor] RCON command '' registered.", stats}},
-      {"GetServerStats", L"GetServerStats", {stats, stats}},
+      {"", L"", {Registered(""), stats}},
+      {kStatsCommand, kStats, {stats, stats}},
       {std::string(100, 'n'),
        std::wstring(100, L'n'),
        {"[Quillmoor] RCON command '" + std::string(100, 'n') + "' registered.", stats}},
@@ -238,17 +269,18 @@ TEST_F(LifecycleTest, TheRemoteForceGcWritesOneLineToEachLogWhateverTheVerbosity
         nlohmann::json{
             {"ConfigVersion", 3}, {"AutoGC", {{"Enabled", false}}}, {"VerboseLogging", verbose}}
             .dump());
-    std::filesystem::remove(PluginDir() / "Quillmoor_stats.log");
+    std::filesystem::remove(PluginDir() / formats::kStatsLogFile);
     host().log().ClearCapture();
     Load();
     RCONClientConnection connection;
     RCONPacket packet;
     packet.Id = 7;
-    ASSERT_TRUE(host().commands().ExecuteRcon(L"ForceGC", &connection, &packet, nullptr));
+    ASSERT_TRUE(host().commands().ExecuteRcon(kForceGc, &connection, &packet, nullptr));
     Unload();
-    EXPECT_EQ(CountOf("[Quillmoor] GC forced. Trigger: rcon"), 1);
-    const std::string stats = quillmoor_test::ReadFile(PluginDir() / "Quillmoor_stats.log");
-    const std::string line = "] GC forced. Trigger: rcon\r\n";
+    const std::string forced = formats::ForcedCollectionMessage(formats::kRconTrigger);
+    EXPECT_EQ(CountOf("[Quillmoor] " + forced), 1);
+    const std::string stats = quillmoor_test::ReadFile(PluginDir() / formats::kStatsLogFile);
+    const std::string line = "] " + forced + std::string(formats::kStatsLineEnd);
     EXPECT_NE(stats.find(line), std::string::npos) << stats;
     EXPECT_EQ(stats.find(line), stats.rfind(line)) << stats;
   }
@@ -265,7 +297,7 @@ TEST_F(LifecycleTest, ASecondCopyLoadedAndUnloadedLeavesTheFirstItsCommands) {
   host().LoadPlugin(twin);
   ASSERT_TRUE(host().UnloadPlugin("QuillmoorTwin"));
   auto host_lines = host().log().Messages("AsaApi");
-  for (const char* name : {"ForceGC", "GetServerStats"}) {
+  for (const char* name : {kForceGcCommand, kStatsCommand}) {
     const std::string refused = std::string("RCON command '") + name +
                                 "' is registered already by plugin Quillmoor; the name is "
                                 "refused to plugin QuillmoorTwin.";
@@ -278,13 +310,13 @@ TEST_F(LifecycleTest, ASecondCopyLoadedAndUnloadedLeavesTheFirstItsCommands) {
   RCONClientConnection connection;
   RCONPacket packet;
   packet.Id = 7;
-  for (const wchar_t* command : {L"GetServerStats", L"ForceGC"}) {
+  for (const std::wstring& command : {kStats, kForceGc}) {
     EXPECT_TRUE(host().commands().ExecuteRcon(command, &connection, &packet, nullptr));
   }
   EXPECT_EQ(host().engine().ForcedCollections(), 1u);
   EXPECT_TRUE(host().commands().HasUpdateCallback(L"Quillmoor_ApplyCVarsOnce"));
   Unload();
-  EXPECT_FALSE(host().commands().HasRconCommand(L"GetServerStats"));
+  EXPECT_FALSE(host().commands().HasRconCommand(kStats));
   EXPECT_EQ(host().EscapedExceptions(), 0u);
 }
 
@@ -324,14 +356,17 @@ TEST_F(LifecycleTest, UnloadThatFailsHalfWayLogsOnlyTheException) {
                             "[Quillmoor] Plugin_Unload exception: injected fault: "
                             "UnregisterRconCommand",
                         }));
-  EXPECT_FALSE(host().commands().HasRconCommand(L"ForceGC"));
+  EXPECT_FALSE(host().commands().HasRconCommand(kForceGc));
 }
 
 TEST_F(LifecycleTest, TimersAndCallbacksRunAfterLoadWithoutEscapes) {
   Load();
   host().Advance(3600);
   EXPECT_EQ(host().EscapedExceptions(), 0u);
-  EXPECT_GE(host().engine().ForcedCollections(), 4u);
+  // One collection per Auto-GC interval of the defaults.
+  const auto interval = static_cast<unsigned>(Quillmoor::Config().AutoGC.IntervalMinutes) * 60u;
+  ASSERT_LE(interval, 3600u / 2u) << "the default interval leaves nothing to count in an hour";
+  EXPECT_GE(host().engine().ForcedCollections(), 3600u / interval);
   Unload();
   EXPECT_EQ(host().allocator().OutstandingBlocks(), 0u);
 }

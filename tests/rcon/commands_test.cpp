@@ -5,18 +5,29 @@
 #include <vector>
 
 #include "devhost/connection.h"
+#include "formats/plugin_files.h"
+#include "formats/replies.h"
+#include "formats/stats_line.h"
 #include "gc/gc_manager.h"
 #include "rcon/commands.h"
 #include "stats/stats_logger.h"
 #include "support/host_test.h"
+#include "support/wide.h"
 
 namespace {
 
 namespace Rcon = Quillmoor::Rcon;
+using formats::ForceGcOutcome;
+using formats::kForceGcCommand;
+using formats::kStatsCommand;
+using quillmoor_test::Widen;
 
-constexpr const wchar_t* kForced =
-    L"{\"cmd\":\"ForceGC\",\"message\":\"Garbage collection forced successfully\",\"status\":"
-    L"\"success\"}";
+const std::wstring kForced = Widen(formats::ForceGcReply(ForceGcOutcome::kForced));
+const std::wstring kForceGc = Widen(kForceGcCommand);
+
+std::string Registered(std::string_view name, const char* what) {
+  return "[Quillmoor] RCON command '" + std::string(name) + "' " + what + ".";
+}
 
 class RconCommandsTest : public quillmoor_test::HostTest {
  protected:
@@ -43,35 +54,36 @@ class RconCommandsTest : public quillmoor_test::HostTest {
 
 TEST_F(RconCommandsTest, RegistrationUsesTheConfiguredNameAndLogsFourLines) {
   host().log().ClearCapture();
-  Register("ForceGC");
+  Register(kForceGcCommand);
   Rcon::UnregisterCommands(registered_);
   EXPECT_EQ(Messages(), (std::vector<std::string>{
-                            "[Quillmoor] RCON command 'ForceGC' registered.",
-                            "[Quillmoor] RCON command 'GetServerStats' registered.",
-                            "[Quillmoor] RCON command 'ForceGC' unregistered.",
-                            "[Quillmoor] RCON command 'GetServerStats' unregistered.",
+                            Registered(kForceGcCommand, "registered"),
+                            Registered(kStatsCommand, "registered"),
+                            Registered(kForceGcCommand, "unregistered"),
+                            Registered(kStatsCommand, "unregistered"),
                         }));
   EXPECT_TRUE(host().commands().RconCommandNames().empty());
 }
 
 TEST_F(RconCommandsTest, ForceGCRepliesOnceWithTheRequestIdAndForcesACollection) {
-  Register("ForceGC");
-  auto replies = Send(L"ForceGC", 4242);
+  Register(kForceGcCommand);
+  auto replies = Send(kForceGc, 4242);
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].id, 4242);
   EXPECT_EQ(replies[0].type, 0);
   EXPECT_EQ(replies[0].body, kForced);
   EXPECT_EQ(host().engine().ForcedCollections(), 1u);
-  EXPECT_TRUE(Logged("[Quillmoor] GC forced. Trigger: rcon"));
-  EXPECT_NE(quillmoor_test::ReadFile(PluginDir() / "Quillmoor_stats.log")
-                .find("] GC forced. Trigger: rcon\r\n"),
+  const std::string forced = formats::ForcedCollectionMessage(formats::kRconTrigger);
+  EXPECT_TRUE(Logged("[Quillmoor] " + forced));
+  EXPECT_NE(quillmoor_test::ReadFile(PluginDir() / formats::kStatsLogFile)
+                .find("] " + forced + std::string(formats::kStatsLineEnd)),
             std::string::npos);
 }
 
 TEST_F(RconCommandsTest, ARenamedCommandStillAnswersAsForceGC) {
   Register("PurgeNow");
   EXPECT_TRUE(Logged("[Quillmoor] RCON command 'PurgeNow' registered."));
-  Send(L"ForceGC", 1);
+  Send(kForceGc, 1);
   EXPECT_FALSE(found_) << "the default name must no longer answer";
   auto replies = Send(L"PurgeNow", 2);
   ASSERT_EQ(replies.size(), 1u);
@@ -84,34 +96,31 @@ TEST_F(RconCommandsTest, ANonAsciiCommandNameIsDecodedFromUtf8) {
 }
 
 TEST_F(RconCommandsTest, ForceGCWithoutAnEngineRepliesWithAnError) {
-  Register("ForceGC");
+  Register(kForceGcCommand);
   host().engine().SetEngineNull(true);
-  auto replies = Send(L"ForceGC", 9);
+  auto replies = Send(kForceGc, 9);
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].id, 9);
-  EXPECT_EQ(replies[0].body,
-            L"{\"cmd\":\"ForceGC\",\"message\":\"Garbage collection could not be forced: engine "
-            L"not available\",\"status\":\"error\"}");
-  EXPECT_TRUE(Logged("[Quillmoor] ForceGC: GEngine is null (trigger: rcon)"));
+  EXPECT_EQ(replies[0].body, Widen(formats::ForceGcReply(ForceGcOutcome::kNoEngine)));
+  EXPECT_TRUE(Logged("[Quillmoor] ForceGC: GEngine is null (trigger: " +
+                     std::string(formats::kRconTrigger) + ")"));
 }
 
 TEST_F(RconCommandsTest, AFailureInsideTheHandlerStillGetsExactlyOneReply) {
-  Register("ForceGC");
+  Register(kForceGcCommand);
   host().faults().ThrowOn("lookup:Global.GEngine");
-  auto replies = Send(L"ForceGC", 3);
+  auto replies = Send(kForceGc, 3);
   ASSERT_EQ(replies.size(), 1u);
-  EXPECT_EQ(replies[0].body,
-            L"{\"cmd\":\"ForceGC\",\"message\":\"Garbage collection could not be forced: internal "
-            L"error\",\"status\":\"error\"}");
+  EXPECT_EQ(replies[0].body, Widen(formats::ForceGcReply(ForceGcOutcome::kFailed)));
   EXPECT_TRUE(
       Logged("[Quillmoor] Rcon::HandleForceGC exception: injected fault: lookup:Global.GEngine"));
   EXPECT_EQ(host().EscapedExceptions(), 0u);
 }
 
 TEST_F(RconCommandsTest, AFailingSendIsLoggedAndContained) {
-  Register("ForceGC");
+  Register(kForceGcCommand);
   host().faults().ThrowOn("SendMessage");
-  auto replies = Send(L"GetServerStats", 5);
+  auto replies = Send(Widen(kStatsCommand), 5);
   EXPECT_TRUE(replies.empty());
   EXPECT_TRUE(
       Logged("[Quillmoor] Rcon::HandleGetServerStats reply exception: injected fault: "
@@ -124,14 +133,19 @@ class LargeEngine : public RconCommandsTest {
 };
 
 TEST_F(LargeEngine, GetServerStatsReportsTheObjectCountInPlainDecimal) {
-  Register("ForceGC");
-  auto replies = Send(L"getserverstats", -7);
+  Register(kForceGcCommand);
+  // The framework matches names ignoring case.
+  std::string lower = kStatsCommand;
+  for (char& c : lower) {
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  ASSERT_NE(lower, kStatsCommand);
+  auto replies = Send(Widen(lower), -7);
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].id, -7);
   EXPECT_EQ(replies[0].type, 0);
-  EXPECT_EQ(replies[0].body,
-            L"{\"cmd\":\"GetServerStats\",\"data\":{\"uobjects\":2147483000},\"status\":"
-            L"\"success\"}");
+  EXPECT_EQ(replies[0].body, Widen(formats::StatsReply(2147483000)));
+  EXPECT_NE(replies[0].body.find(L":2147483000}"), std::wstring::npos) << "not in plain decimal";
   EXPECT_EQ(host().allocator().OutstandingBlocks(), 0u);
 }
 

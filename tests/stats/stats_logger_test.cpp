@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "formats/plugin_files.h"
 #include "stats/stats_logger.h"
 #include "support/host_test.h"
 
@@ -22,7 +23,7 @@ constexpr std::size_t kLimit = 5 * 1024 * 1024;
 
 class StatsLoggerTest : public quillmoor_test::HostTest {
  protected:
-  std::filesystem::path Live() const { return PluginDir() / "Quillmoor_stats.log"; }
+  std::filesystem::path Live() const { return PluginDir() / formats::kStatsLogFile; }
   std::filesystem::path Rotated(int n) const {
     return PluginDir() / ("Quillmoor_stats." + std::to_string(n) + ".log");
   }

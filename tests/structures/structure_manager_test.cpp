@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "formats/plugin_files.h"
 #include "formats/stats_line.h"
 #include "stats/stats_logger.h"
 #include "structures/structure_manager.h"
@@ -43,7 +44,7 @@ class StructureTest : public quillmoor_test::HostTest {
     return n;
   }
   std::string Stats() const {
-    auto path = PluginDir() / "Quillmoor_stats.log";
+    auto path = PluginDir() / formats::kStatsLogFile;
     return std::filesystem::exists(path) ? quillmoor_test::ReadFile(path) : std::string();
   }
   std::size_t Leaked() { return host().allocator().OutstandingBlocks(); }
@@ -56,13 +57,10 @@ TEST_F(StructureTest, APassWritesEveryActorAndCountsNullEntriesInTheTotal) {
   World(45, 2);
   UpdateStructureNetFreq(0.2f, 0.1f, true);
   EXPECT_EQ(Holding(0.2f, 0.1f), 45);
-  EXPECT_NE(Stats().find("] StructureNetFreq: Applied to 45/47 structures. NetFreq: 0.20, "
-                         "MinNetFreq: 0.10\r\n"),
-            std::string::npos)
+  const std::string pass = formats::StructurePassMessage(45, 47, 0.2f, 0.1f);
+  EXPECT_NE(Stats().find("] " + pass + std::string(formats::kStatsLineEnd)), std::string::npos)
       << Stats();
-  EXPECT_EQ(Messages(), std::vector<std::string>{
-                            "[Quillmoor] StructureNetFreq: Applied to 45/47 structures. NetFreq: "
-                            "0.20, MinNetFreq: 0.10"});
+  EXPECT_EQ(Messages(), std::vector<std::string>{"[Quillmoor] " + pass});
   EXPECT_EQ(Leaked(), 0u);
 }
 
@@ -154,6 +152,11 @@ TEST_F(StructureTest, AnUnknownExceptionIsReportedAsSuch) {
 
 TEST_F(StructureTest, InitStartsTheTimerWithCopiesOfTheSettings) {
   Config c;
+  // Set, not assumed from the defaults: the lines and the timer below show them.
+  c.StructureNetFreq.Enabled = true;
+  c.StructureNetFreq.CheckIntervalSeconds = 300;
+  c.StructureNetFreq.NetUpdateFreq = 0.2f;
+  c.StructureNetFreq.MinNetUpdateFreq = 0.1f;
   Quillmoor::StructureManager::Init(c);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "[Quillmoor] StructureNetFreq timer started. Interval: 300s, NetFreq: "
@@ -183,7 +186,9 @@ TEST_F(StructureTest, DisabledUpdaterRegistersNoTimer) {
 
 TEST_F(StructureTest, AFailingTimerRegistrationIsReportedWithoutTheStartLine) {
   host().faults().ThrowOn("Timer");
-  Quillmoor::StructureManager::Init(Config{});
+  Config c;
+  c.StructureNetFreq.Enabled = true;
+  Quillmoor::StructureManager::Init(c);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "[Quillmoor] StructureManager::Init exception: injected fault: Timer"});
 }

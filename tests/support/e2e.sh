@@ -55,6 +55,17 @@ expect_eq() {
   [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"
 }
 
+# A string constant of libs/formats (a command name, a reply's key), read
+# from its header so that a test restates none: formats_text kStatsCommand
+FORMATS_HEADERS="$(dirname "${BASH_SOURCE[0]}")/../../libs/formats/include/formats"
+formats_text() {
+  local value
+  value=$(sed -n "s/^inline constexpr char $1\[\] = \"\([^\"\\]*\)\";\$/\1/p" \
+    "$FORMATS_HEADERS"/*.h)
+  [ -n "$value" ] || fail "no string constant $1 in $FORMATS_HEADERS"
+  printf '%s' "$value"
+}
+
 # The port is free when asked; another process may take it before it is used.
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'

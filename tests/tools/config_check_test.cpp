@@ -15,8 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "config/default_document.h"
 #include "config_check/check.h"
 #include "config_check/commands.h"
+#include "formats/replies.h"
 #include "support/build_paths.h"
 
 #if !defined(_WIN32)
@@ -30,10 +32,30 @@ namespace {
 using nlohmann::json;
 using Quillmoor::Config;
 
+// The defaults document as the plugin writes it; its bytes are the golden
+// file's, checked where the document is built.
 json Defaults() {
-  std::ifstream in(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json");
-  return json::parse(std::string(std::istreambuf_iterator<char>(in), {}));
+  return Quillmoor::BuildDefaultDocument(Config());
 }
+
+// `name` with the case of every letter turned: the plugin's names match
+// whatever their case.
+std::string OtherCase(std::string name) {
+  for (char& c : name) {
+    c = static_cast<char>(c >= 'a' && c <= 'z'   ? c - 'a' + 'A'
+                          : c >= 'A' && c <= 'Z' ? c - 'A' + 'a'
+                                                 : c);
+  }
+  return name;
+}
+
+// A setting of the defaults document as it is written there: key and default.
+std::string Written(std::string_view key, const std::string& value) {
+  return "\"" + std::string(key) + "\": " + value;
+}
+const std::string kInterval =
+    Written("IntervalMinutes", std::to_string(Config().AutoGC.IntervalMinutes));
+const std::string kCommandName = "\"" + Config().Rcon.CommandName + "\"";
 
 struct Case {
   const char* name;
@@ -58,7 +80,7 @@ const std::vector<Case> kCases = {
     {"a colliding name behind a wrong type is named too",
      [](json& d) {
        d["AutoGC"]["Enabled"] = 1;
-       d["Rcon"]["CommandName"] = "getserverstats";
+       d["Rcon"]["CommandName"] = OtherCase(formats::kStatsCommand);
      },
      {{E, "AutoGC.Enabled"}, {E, "Rcon.CommandName"}, {W, "Rcon.CommandName"}},
      2,
@@ -136,10 +158,10 @@ const std::vector<Case> kCases = {
      [](Config& c) { c.Rcon.CommandName = "CleanUp"; }},
     // Advice only: the plugin registers each of these as written.
     {"command named like the statistics command",
-     [](json& d) { d["Rcon"]["CommandName"] = "getServerStats"; },
+     [](json& d) { d["Rcon"]["CommandName"] = OtherCase(formats::kStatsCommand); },
      {{W, "Rcon.CommandName"}},
      1,
-     [](Config& c) { c.Rcon.CommandName = "getServerStats"; }},
+     [](Config& c) { c.Rcon.CommandName = OtherCase(formats::kStatsCommand); }},
     {"command named like a framework command",
      [](json& d) { d["Rcon"]["CommandName"] = "Plugins.Unload"; },
      {{W, "Rcon.CommandName"}},
@@ -178,7 +200,10 @@ const std::vector<Case> kCases = {
       {W, "PhysicsCVars.ServerMaxFPS"},
       {W, "PhysicsCVars.ServerMaxFPS"}},
      1,
-     [](Config& c) { c.PhysicsCVars.ServerMaxFPS = 10; }},
+     [](Config& c) {
+       c.AutoGC.IntervalMinutes = 15;
+       c.PhysicsCVars.ServerMaxFPS = 10;
+     }},
 };
 
 std::vector<std::pair<Severity, std::string>> Sorted(
@@ -216,11 +241,13 @@ TEST(ConfigCheckTest, ASurprisingNameIsAdviceThatSaysWhatWillHappen) {
     std::string message;
     std::string fix;
   };
+  const std::string stats = formats::kStatsCommand;
   const Row rows[] = {
-      {"GetServerStats",
-       "value 'GetServerStats' is the name of 'GetServerStats' (case does not matter): the plugin "
-       "registers both under one name, and every GetServerStats poll will force a collection",
-       "write another name, or ForceGC"},
+      {stats,
+       "value '" + stats + "' is the name of '" + stats +
+           "' (case does not matter): the plugin registers both under one name, and every " +
+           stats + " poll will force a collection",
+       "write another name, or " + Config().Rcon.CommandName},
       {"Gc\n" + std::string(100000, 'x'),
        "value 'Gc\\n" + std::string(61, 'x') +
            "...' holds a control character, which no client sends: the force-GC command is "
@@ -229,7 +256,7 @@ TEST(ConfigCheckTest, ASurprisingNameIsAdviceThatSaysWhatWillHappen) {
       {"status",
        "value 'status' is the server's own command 'status' (case does not matter): the plugin "
        "registers it anyway, and which of the two answers is the server's matter",
-       "write another name, or ForceGC"},
+       "write another name, or " + Config().Rcon.CommandName},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name.substr(0, 20));
@@ -263,8 +290,7 @@ TEST(ConfigCheckTest, NotJsonGivesTheLineAndTheDefaults) {
 }
 
 std::string DefaultsWith(std::string_view from, std::string_view to) {
-  std::ifstream in(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json");
-  std::string text(std::istreambuf_iterator<char>(in), {});
+  std::string text = Defaults().dump(2);
   const auto at = text.find(from);
   EXPECT_NE(at, std::string::npos) << from;
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
@@ -288,32 +314,34 @@ TEST(ConfigCheckTest, EachMistakeIsPlacedAndExplained) {
   using namespace std::string_literals;
   const std::string deep = std::string(70'000, '[') + std::string(70'000, ']');
   const PlacedCase cases[] = {
-      {"trailing comma", DefaultsWith("\"IntervalMinutes\": 15", "\"IntervalMinutes\": 15,"), E, "",
-       4, 26, "trailing comma", "delete the comma", 2},
+      {"trailing comma", DefaultsWith(kInterval, kInterval + ","), E, "", 4, kInterval.size() + 5,
+       "trailing comma", "delete the comma", 2},
       {"comment", DefaultsWith("{\n    \"Enabled\"", "{ // every 15 minutes\n    \"Enabled\""), E,
        "", 2, 15, "no comments", "delete `// every 15 minutes`", 2},
-      {"unit in a string", DefaultsWith("300", "\"30s\""), E,
-       "StructureNetFreq.CheckIntervalSeconds", 23, 29, "`\"30s\"` is text", "write 30, in seconds",
-       2},
-      {"wrong case loses the value",
-       DefaultsWith("\"IntervalMinutes\": 15", "\"intervalMinutes\": 10"), E,
+      {"unit in a string",
+       DefaultsWith(Written("CheckIntervalSeconds",
+                            std::to_string(Config().StructureNetFreq.CheckIntervalSeconds)),
+                    Written("CheckIntervalSeconds", "\"30s\"")),
+       E, "StructureNetFreq.CheckIntervalSeconds", 23, 29, "`\"30s\"` is text",
+       "write 30, in seconds", 2},
+      {"wrong case loses the value", DefaultsWith(kInterval, Written("intervalMinutes", "10")), E,
        "AutoGC.intervalMinutes", 4, 5, "lost", "rename it to IntervalMinutes", 2},
-      {"wrong case with the default value",
-       DefaultsWith("\"IntervalMinutes\": 15", "\"intervalMinutes\": 15"), W,
+      {"wrong case with the default value", DefaultsWith(kInterval, "\"i" + kInterval.substr(2)), W,
        "AutoGC.intervalMinutes", 4, 5, "ignores it", "rename it to IntervalMinutes", 1},
-      {"number beyond a double", DefaultsWith("15", "1e400"), E, "", 4, 24, "`1e400` is too large",
-       "in minutes", 2},
-      {"not UTF-8", DefaultsWith("\"ForceGC\"", "\"ForceGC\xE9\""), E, "", 20, 28, "0xE9",
-       "save it as UTF-8", 2},
+      {"number beyond a double", DefaultsWith(kInterval, Written("IntervalMinutes", "1e400")), E,
+       "", 4, 24, "`1e400` is too large", "in minutes", 2},
+      {"not UTF-8",
+       DefaultsWith(kCommandName, kCommandName.substr(0, kCommandName.size() - 1) + "\xE9\""), E,
+       "", 20, 28, "0xE9", "save it as UTF-8", 2},
       {"UTF-16", "\xFF\xFE{\0}\0"s, E, "", 1, 1, "UTF-16", "save it as UTF-8", 2},
       {"missing comma", DefaultsWith("\"Enabled\": true,", "\"Enabled\": true"), E, "", 3, 20,
        "comma is missing", "line 3", 2},
       {"capital True", DefaultsWith("true", "True"), E, "", 3, 16, "lower case", "write true", 2},
-      {"section of the wrong type", DefaultsWith("{\n    \"CommandName\": \"ForceGC\"\n  }", "5"),
-       E, "Rcon", 19, 11, "`5` is a number, not a section", "\"Rcon\": {", 2},
-      {"duplicate key",
-       DefaultsWith("\"IntervalMinutes\": 15", "\"IntervalMinutes\": 10, \"IntervalMinutes\": 15"),
-       W, "AutoGC.IntervalMinutes", 4, 5, "again at line 4, column 28", "delete one", 1},
+      {"section of the wrong type",
+       DefaultsWith("{\n    \"CommandName\": " + kCommandName + "\n  }", "5"), E, "Rcon", 19, 11,
+       "`5` is a number, not a section", "\"Rcon\": {", 2},
+      {"duplicate key", DefaultsWith(kInterval, Written("IntervalMinutes", "10, ") + kInterval), W,
+       "AutoGC.IntervalMinutes", 4, 5, "again at line 4, column 28", "delete one", 1},
       {"outdated version", DefaultsWith("\"ConfigVersion\": 3", "\"ConfigVersion\": 2"), E,
        "ConfigVersion", 6, 20, "outdated", "quillmoor-config migrate", 2},
       {"text after the document", DefaultsWith("false\n}", "false\n}\n}"), W, "", 30, 1,

@@ -23,7 +23,8 @@ stats_log() {
   echo "$WORK/$1/ArkApi/Plugins/Quillmoor/Quillmoor_stats.log"
 }
 auto_gcs() {
-  grep -c "GC forced. Trigger: auto-timer" "$(stats_log "$1")" || true
+  grep -cF "$(formats_text kForcedCollectionPrefix)$(formats_text kAutoTimerTrigger)" \
+    "$(stats_log "$1")" || true
 }
 
 A_PORT=$(free_port)

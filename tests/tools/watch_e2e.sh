@@ -55,7 +55,8 @@ grep -q "gamma (127.0.0.1:$B_PORT): password refused; it is no longer polled" "$
 [ "$(grep -c "password refused" "$WORK/watch.out")" -eq 2 ] ||
   fail "the refused password is not reported exactly once as a row and once as a message"
 
-grep -q "GC forced. Trigger: rcon" "$WORK/beta/ArkApi/Plugins/Quillmoor/Quillmoor_stats.log" ||
+grep -qF "$(formats_text kForcedCollectionPrefix)$(formats_text kRconTrigger)" \
+  "$WORK/beta/ArkApi/Plugins/Quillmoor/$(formats_text kStatsLogFile)" ||
   fail "the force-GC command did not reach beta"
 
 # A second run appends to the same file without a second header.

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,6 +24,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
+#include "formats/plugin_files.h"
 #include "formats/replies.h"
 #include "formats/stats_line.h"
 #include "watch/listen_address.h"
@@ -154,7 +156,14 @@ Sample Forced(const std::string& server) {
   return sample;
 }
 
-constexpr char kGcLine[] = "[2026-12-07 17:04:34] GC forced. Trigger: auto-timer";
+// Statistics lines as the plugin writes them, at 17:04:`second` on a day.
+std::string StatsLine(int second, const std::string& message) {
+  return formats::StatsLineText({2026, 12, 7, 17, 4, second}, message);
+}
+std::string ForcedLine(std::string_view trigger) {
+  return StatsLine(34, formats::ForcedCollectionMessage(trigger));
+}
+const std::string kGcLine = ForcedLine(formats::kAutoTimerTrigger);
 
 TEST(FleetMetricsTest, EachObservationShowsAsItsSeries) {
   FleetMetrics metrics({"island", "scorched"}, {"island"}, "1.2.3");
@@ -189,7 +198,7 @@ TEST(FleetMetricsTest, EachObservationShowsAsItsSeries) {
 
   // The watcher's force-GC and its line in the log are one collection.
   metrics.Observe(Forced("island"));
-  metrics.ObserveStatsLine("island", "[2026-12-07 17:04:34] GC forced. Trigger: rcon");
+  metrics.ObserveStatsLine("island", ForcedLine(formats::kRconTrigger));
   metrics.Observe(Poll("island", Status::kOk, 700, 7s));
   EXPECT_EQ(series("quillmoor_gc_last_drop_objects{server=\"island\"}"), "300");
   EXPECT_EQ(series("quillmoor_gc_forced_total{server=\"island\",trigger=\"rcon\"}"), "1");
@@ -214,17 +223,18 @@ TEST(FleetMetricsTest, EachObservationShowsAsItsSeries) {
   EXPECT_EQ(series("quillmoor_rcon_round_trip_seconds_count{server=\"island\"}"), "3");
 
   // Log lines: only the plugin's two kinds, whole, count; other triggers as "other".
-  for (const char* line : {
-           "[2026-12-07 17:04:36] StructureNetFreq: Applied to 5/7 structures. NetFreq: 0.20, "
-           "MinNetFreq: 0.10",
-           "[2026-12-07 17:04:36] StructureNetFreq: Applied to 9/9 structures. NetFreq: inf, "
-           "MinNetFreq: 0.10",
-           "[2026-12-07 17:04:36] StructureNetFreq: Applied to 9/9 structures. NetFreq: 0.20, "
-           "MinNetFreq: 0.10 and more",
-           "[2026-12-07 17:04:36] StructureNetFreq: Applied to x/9 structures. NetFreq: 0.20, "
-           "MinNetFreq: 0.10",
-           "[2026-12-07 17:0x:36] GC forced. Trigger: auto-timer",
-           "[2026-12-07 17:04:36] GC forced. Trigger: someone",
+  using formats::StructurePassMessage;
+  std::string no_count = StructurePassMessage(9, 9, 0.2f, 0.1f);
+  const auto count_at = no_count.find('9');  // the first count
+  ASSERT_NE(count_at, std::string::npos);
+  no_count[count_at] = 'x';
+  for (const std::string& line : {
+           StatsLine(36, StructurePassMessage(5, 7, 0.2f, 0.1f)),
+           StatsLine(36, StructurePassMessage(9, 9, std::numeric_limits<float>::infinity(), 0.1f)),
+           StatsLine(36, StructurePassMessage(9, 9, 0.2f, 0.1f) + " and more"),
+           StatsLine(36, no_count),
+           "[2026-12-07 17:0x:36] " + formats::ForcedCollectionMessage(formats::kAutoTimerTrigger),
+           StatsLine(36, formats::ForcedCollectionMessage("someone")),
        }) {
     metrics.ObserveStatsLine("island", line);
   }
@@ -251,11 +261,8 @@ TEST(FleetMetricsTest, SeriesStayFixedOverALongRun) {
       const std::string& s = f.server;
       metrics.Observe(f);
       metrics.ObserveStatsLine(s, kGcLine);
-      metrics.ObserveStatsLine(
-          s, "[2026-12-07 17:04:34] GC forced. Trigger: x" + std::to_string(round));
-      metrics.ObserveStatsLine(s,
-                               "[2026-12-07 17:04:36] StructureNetFreq: Applied to 5/7 "
-                               "structures. NetFreq: 0.20, MinNetFreq: 0.10");
+      metrics.ObserveStatsLine(s, ForcedLine("x" + std::to_string(round)));
+      metrics.ObserveStatsLine(s, StatsLine(36, formats::StructurePassMessage(5, 7, 0.2f, 0.1f)));
       metrics.Observe(Poll(s, static_cast<Status>(round % 4), 1000 + round % 7,
                            std::chrono::microseconds(round * 97 % 9'000'000)));
       metrics.Observe(Poll(s, Status::kOk, 2000 + round % 7));
@@ -457,7 +464,7 @@ class FollowerTest : public ::testing::Test {
   void Append(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary | std::ios::app) << text;
   }
-  fs::path Live() const { return dir_ / "Quillmoor_stats.log"; }
+  fs::path Live() const { return dir_ / formats::kStatsLogFile; }
   fs::path dir_;
 };
 

@@ -12,6 +12,9 @@
 
 #include <sys/stat.h>
 
+#include "formats/plugin_files.h"
+#include "formats/replies.h"
+#include "formats/stats_line.h"
 #include "watch/chart.h"
 #include "watch/chart_layout.h"
 #include "watch/csv.h"
@@ -167,32 +170,33 @@ TEST_F(TempDir, CsvReaderNamesTheFirstLineItSkipped) {
 }
 
 TEST(StatsLogTest, FindsForcedCollectionsAmongOtherLines) {
+  using formats::ForcedCollectionMessage;
+  const std::string end(formats::kStatsLineEnd);
+  const std::string by_timer = ForcedCollectionMessage(formats::kAutoTimerTrigger);
+  const std::string by_command = ForcedCollectionMessage(formats::kRconTrigger);
   const auto found = ParseForcedCollections(
-      "[2026-12-07 17:04:34] GC forced. Trigger: auto-timer\r\n"
-      "[2026-12-07 17:04:36] StructureNetFreq: Applied to 5/5 structures. NetFreq: 0.20, "
-      "MinNetFreq: 0.10\r\n"
-      "[2026-12-07 17:0x:36] GC forced. Trigger: rcon\r\n"
-      "GC forced. Trigger: rcon\r\n"
-      "[2026-12-07 17:05:04] GC forced. Trigger: rcon");
+      formats::StatsLineText({2026, 12, 7, 17, 4, 34}, by_timer) + end +
+      formats::StatsLineText({2026, 12, 7, 17, 4, 36},
+                             formats::StructurePassMessage(5, 5, 0.2f, 0.1f)) +
+      end + "[2026-12-07 17:0x:36] " + by_command + end + by_command + end +
+      formats::StatsLineText({2026, 12, 7, 17, 5, 4}, by_command));
   ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].trigger, "auto-timer");
-  EXPECT_EQ(found[1].trigger, "rcon");
+  EXPECT_EQ(found[0].trigger, formats::kAutoTimerTrigger);
+  EXPECT_EQ(found[1].trigger, formats::kRconTrigger);
   EXPECT_EQ(found[1].time - found[0].time, std::chrono::seconds(30));
-  EXPECT_THROW(ReadForcedCollections("/nonexistent/Quillmoor_stats.log"), std::runtime_error);
+  EXPECT_THROW(ReadForcedCollections(std::string("/nonexistent/") + formats::kStatsLogFile),
+               std::runtime_error);
 }
 
 TEST(StatsReplyTest, ReadsTheCountOrSaysWhatCameInstead) {
-  EXPECT_EQ(
-      ParseObjectCount(R"({"cmd":"GetServerStats","data":{"uobjects":123456},"status":"success"})"),
-      123456);
-  EXPECT_EQ(ParseObjectCount(
-                R"({"cmd":"GetServerStats","data":{"uobjects":4294967296},"status":"success"})"),
-            4294967296);
+  EXPECT_EQ(ParseObjectCount(formats::StatsReply(123456)), 123456);
+  EXPECT_EQ(ParseObjectCount(formats::StatsReply(4294967296)), 4294967296);
+  const std::string stats = formats::kStatsCommand;
   const struct {
-    const char* body;
-    const char* message;
+    std::string body;
+    std::string message;
   } bad[] = {
-      {"Unknown command: GetServerStats", "reply: Unknown command: GetServerStats"},
+      {"Unknown command: " + stats, "reply: Unknown command: " + stats},
       {"", "empty reply"},
       {R"({"data":{"uobjects":5},"status":"error"})",
        "reply: {\"data\":{\"uobjects\":5},\"status\":\"error\"}"},
@@ -212,7 +216,7 @@ TEST(StatsReplyTest, ReadsTheCountOrSaysWhatCameInstead) {
       ParseObjectCount(c.body);
       ADD_FAILURE() << "accepted: " << c.body;
     } catch (const std::runtime_error& e) {
-      EXPECT_STREQ(e.what(), c.message);
+      EXPECT_EQ(e.what(), c.message);
     }
   }
 }

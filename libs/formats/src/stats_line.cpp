@@ -7,7 +7,7 @@
 namespace formats {
 namespace {
 
-constexpr std::string_view kForcedCollection = "GC forced. Trigger: ";
+constexpr std::string_view kForcedCollection = kForcedCollectionPrefix;
 // Written by printf rules and read back by ReadStructurePass, which knows the
 // conversions %d and %.2f.
 constexpr char kStructurePass[] =
@@ -142,6 +142,29 @@ std::optional<StructurePass> ReadStructurePass(std::string_view message) {
     return std::nullopt;
   }
   return pass;
+}
+
+std::string StatsLineText(const StatsStamp& stamp, std::string_view message) {
+  std::string line;
+  const std::string_view pattern = kStatsLinePattern;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] != '%') {
+      line += pattern[i];
+      continue;
+    }
+    const char flag = pattern[++i];
+    if (flag == 'v') {
+      line += message;
+      break;
+    }
+    StatsStamp copy = stamp;
+    const int value = *FieldOf(copy, flag);
+    const int digits = Digits(flag);
+    char field[16];
+    std::snprintf(field, sizeof field, "%0*d", digits, value);
+    line += field;
+  }
+  return line;
 }
 
 std::vector<std::string_view> SplitStatsLines(std::string_view text) {

@@ -24,6 +24,10 @@ inline constexpr std::string_view kStatsLineEnd = "\r\n";
 inline constexpr char kAutoTimerTrigger[] = "auto-timer";
 inline constexpr char kRconTrigger[] = "rcon";
 
+// The start of the message written for each forced collection; the trigger
+// follows it.
+inline constexpr char kForcedCollectionPrefix[] = "GC forced. Trigger: ";
+
 // The message written for each forced collection, `trigger` naming its cause.
 std::string ForcedCollectionMessage(std::string_view trigger);
 // The trigger of a forced-collection message; nullopt for any other message
@@ -59,6 +63,12 @@ struct StatsLine {
   StatsStamp stamp;
   std::string_view message;  // a view into the line
 };
+
+// The line that kStatsLinePattern gives for `stamp` and `message`, without
+// its end: what the plugin's logger writes, for a program that has to write
+// such lines itself (a test, a replay). Each field is printed with the
+// pattern's number of digits, zero-padded.
+std::string StatsLineText(const StatsStamp& stamp, std::string_view message);
 
 // `text` cut into lines at each LF, a CR before it dropped (the plugin
 // writes CR LF; a copy edited elsewhere may hold LF). A last line without an
