@@ -237,9 +237,11 @@ constexpr bool kSanitized = false;
 // Every descriptor below a lowered limit in use, until `lift`.
 struct DescriptorFloor {
   rlimit saved{};
+  bool lowered = false;
   std::vector<int> held;
   void Block() {
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    lowered = true;
     rlimit low = saved;
     low.rlim_cur = 64;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
@@ -253,7 +255,12 @@ struct DescriptorFloor {
       close(fd);
     }
     held.clear();
-    setrlimit(RLIMIT_NOFILE, &saved);
+    // Only a limit that was lowered is put back: `saved` is zero until then,
+    // and setting it would leave the process no descriptor at all.
+    if (lowered) {
+      setrlimit(RLIMIT_NOFILE, &saved);
+      lowered = false;
+    }
   }
   ~DescriptorFloor() { Lift(); }
 };
