@@ -8,6 +8,8 @@
 #include <string>
 
 #include "config/config.h"
+#include "config/default_document.h"
+#include "config/guide.h"
 #include "config/loader.h"
 #include "support/host_test.h"
 
@@ -17,9 +19,20 @@ inline std::string Golden(const std::string& name) {
   return ReadFile(std::filesystem::path(QUILLMOOR_GOLDEN_DIR) / name);
 }
 
+// The two documents as the code builds them, in the bytes a file gets here.
+// Only default_document_test.cpp holds them against the golden files; every
+// other test compares with these, so that a changed default fails the tests
+// about the documents and no test about loading or files.
+inline std::string DefaultsText() {
+  return TextMode(Quillmoor::BuildDefaultDocument(Quillmoor::Config{}).dump(2));
+}
+inline std::string GuideText() {
+  return TextMode(Quillmoor::BuildGuideDocument().dump(2));
+}
+
 // The defaults document with `patch` merged in (a null removes a key).
 inline std::string DefaultsWith(const nlohmann::json& patch) {
-  auto doc = nlohmann::json::parse(Golden("PluginConfig.json"));
+  auto doc = Quillmoor::BuildDefaultDocument(Quillmoor::Config{});
   doc.merge_patch(patch);
   return doc.dump(2);
 }

@@ -1,5 +1,5 @@
-// PluginConfig.json as the plugin writes it: byte for byte against the
-// hand-typed golden file, and read back without a correction.
+// PluginConfig.json and its guide as the plugin writes them: byte for byte
+// against the hand-typed golden files, and read back without a correction.
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <string>
@@ -26,6 +26,11 @@ TEST_F(ConfigTest, FirstStartWritesTheDefaultsDocumentByteForByte) {
   EXPECT_EQ(MessagesAt("info").size(), 1u);
 }
 
+TEST_F(ConfigTest, FirstStartWritesTheGuideByteForByte) {
+  Load();
+  EXPECT_EQ(ReadFile(GuidePath()), TextMode(Golden("PluginConfig.guide.json")));
+}
+
 TEST_F(ConfigTest, WrittenDefaultsReadBackAsTheDefaultConfigWithoutACorrection) {
   Load();
   host().log().ClearCapture();
@@ -33,7 +38,7 @@ TEST_F(ConfigTest, WrittenDefaultsReadBackAsTheDefaultConfigWithoutACorrection) 
   const auto config = Load();
   EXPECT_EQ(config, Quillmoor::Config{});
   EXPECT_TRUE(Messages().empty()) << Messages().front();
-  EXPECT_EQ(ReadFile(ConfigPath()), TextMode(Golden("PluginConfig.json")));
+  EXPECT_EQ(ReadFile(ConfigPath()), quillmoor_test::DefaultsText());
 }
 
 TEST_F(ConfigTest, MissingPluginFolderIsReportedAndNothingIsCreated) {

@@ -24,8 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 using Quillmoor::Config;
 using quillmoor_test::ConfigTest;
+using quillmoor_test::DefaultsText;
 using quillmoor_test::DefaultsWith;
-using quillmoor_test::Golden;
+using quillmoor_test::GuideText;
 using quillmoor_test::ReadFile;
 using quillmoor_test::RowName;
 using quillmoor_test::WriteFile;
@@ -97,7 +98,7 @@ TEST_F(ConfigFilesTest, FifoIsReportedWithoutBeingOpened) {
                " (a FIFO). Using defaults; the file is left "
                "unchanged."}));
   EXPECT_EQ(fs::symlink_status(ConfigPath()).type(), fs::file_type::fifo);
-  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+  EXPECT_EQ(ReadFile(GuidePath()), GuideText());
 }
 
 // The line says what the reader found, as the server's user sees it; the
@@ -154,7 +155,7 @@ TEST_F(ConfigFilesTest, LinkInTheGuidesPlaceIsReplacedNotWrittenThrough) {
   Load();
   EXPECT_EQ(ReadFile(ServerDir() / "victim"), "not the plugin's");
   EXPECT_EQ(fs::symlink_status(GuidePath()).type(), fs::file_type::regular);
-  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+  EXPECT_EQ(ReadFile(GuidePath()), GuideText());
 }
 
 TEST_F(ConfigFilesTest, FileAtTheSizeLimitIsReadOneByteMoreIsNot) {
@@ -210,7 +211,7 @@ class GuidePermissionsTest : public ConfigFilesTest,
 // where the folder takes no new file, and none of it is reported.
 TEST_P(GuidePermissionsTest, ReadOnlyStaysWritableIsRefreshedNothingIsReported) {
   const GuideCase& c = GetParam();
-  WriteFile(ConfigPath(), Golden("PluginConfig.json"));
+  WriteFile(ConfigPath(), DefaultsText());
   if (!c.before.empty()) {
     WriteFile(GuidePath(), c.before);
     quillmoor_test::GiveToUnprivileged(GuidePath());
@@ -230,7 +231,7 @@ TEST_P(GuidePermissionsTest, ReadOnlyStaysWritableIsRefreshedNothingIsReported) 
       [&] { return Load() == Config{} ? static_cast<int>(Messages().size()) : 100; });
   EXPECT_EQ(lines, 0);
   if (c.refreshed) {
-    EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+    EXPECT_EQ(ReadFile(GuidePath()), GuideText());
   } else if (c.before.empty()) {
     EXPECT_FALSE(fs::exists(GuidePath()));
   } else {
@@ -264,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Root, or an administrator on Windows, may write anything; the operator who
 // made the guide read-only still wins.
 TEST_F(ConfigFilesTest, AReadOnlyGuideStaysForAServerThatMayWriteAnything) {
-  WriteFile(ConfigPath(), Golden("PluginConfig.json"));
+  WriteFile(ConfigPath(), DefaultsText());
   WriteFile(GuidePath(), "the operator's own notes");
   fs::permissions(GuidePath(), kReadOnly);
   EXPECT_EQ(Load(), Config{});
@@ -294,7 +295,7 @@ TEST_P(ConfigBackupTest, OutdatedFileTakesTheFirstFreeNameAndNoBackupIsReplaced)
   for (const auto& name : GetParam().taken) {
     EXPECT_EQ(ReadFile(PluginDir() / name), "older backup " + name);
   }
-  EXPECT_EQ(ReadFile(ConfigPath()), Golden("PluginConfig.json"));
+  EXPECT_EQ(ReadFile(ConfigPath()), DefaultsText());
   EXPECT_TRUE(Logged("[Quillmoor] Outdated PluginConfig.json kept as: " + used.string()));
 }
 
@@ -347,7 +348,7 @@ TEST_F(ConfigFilesTest, OutdatedFileThatCannotBeBackedUpIsLeftInPlace) {
   EXPECT_EQ(ReadFile(ConfigPath()), R"({"ConfigVersion": 2, "AutoGC": {"IntervalMinutes": 30}})");
   EXPECT_EQ(ReadFile(BackupPath() / "kept"), "x");
   EXPECT_FALSE(fs::exists(used));
-  EXPECT_EQ(ReadFile(GuidePath()), Golden("PluginConfig.guide.json"));
+  EXPECT_EQ(ReadFile(GuidePath()), GuideText());
 
   const auto m = Messages();
   ASSERT_EQ(m.size(), 2u);

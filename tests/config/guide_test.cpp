@@ -12,10 +12,9 @@ namespace {
 
 using quillmoor_test::ConfigTest;
 using quillmoor_test::DefaultsWith;
-using quillmoor_test::Golden;
+using quillmoor_test::GuideText;
 using quillmoor_test::ReadFile;
 using quillmoor_test::RowName;
-using quillmoor_test::TextMode;
 using quillmoor_test::WriteFile;
 
 struct LoadCase {
@@ -30,7 +29,7 @@ TEST_P(ConfigGuideTest, GuideIsRewrittenWithTheBuiltInDefaults) {
   WriteFile(GuidePath(), std::string(20000, 'x'));
   GetParam().prepare(ConfigPath());
   Load();
-  EXPECT_EQ(ReadFile(GuidePath()), TextMode(Golden("PluginConfig.guide.json")));
+  EXPECT_EQ(ReadFile(GuidePath()), GuideText());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -16,11 +16,11 @@ namespace {
 
 using Quillmoor::Config;
 using quillmoor_test::ConfigTest;
+using quillmoor_test::DefaultsText;
 using quillmoor_test::DefaultsWith;
-using quillmoor_test::Golden;
+using quillmoor_test::GuideText;
 using quillmoor_test::ReadFile;
 using quillmoor_test::RowName;
-using quillmoor_test::TextMode;
 using quillmoor_test::WriteFile;
 using Strings = std::vector<std::string>;
 
@@ -454,7 +454,7 @@ TEST_P(ConfigOutdatedFileTest, IsKeptAsBackupAndReplacedWithTheDefaults) {
 
   const auto config = Load();
   EXPECT_EQ(config, Config{});
-  EXPECT_EQ(ReadFile(ConfigPath()), TextMode(Golden("PluginConfig.json")));
+  EXPECT_EQ(ReadFile(ConfigPath()), DefaultsText());
   EXPECT_EQ(ReadFile(BackupPath()), old);
   EXPECT_EQ(Messages(),
             (Strings{
@@ -509,7 +509,7 @@ TEST_P(ConfigUnreadableFileTest, IsReportedAndNotOverwritten) {
                " (" + GetParam().reason + "). Using defaults; the file is left unchanged."}));
   EXPECT_EQ(MessagesAt("error").size(), 1u);
   EXPECT_EQ(std::filesystem::symlink_status(ConfigPath()).type(), kind);
-  EXPECT_EQ(ReadFile(GuidePath()), TextMode(Golden("PluginConfig.guide.json")));
+  EXPECT_EQ(ReadFile(GuidePath()), GuideText());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ConfigUnreadableFileTest,

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "config/default_document.h"
+#include "config/guide.h"
 #include "config_check/check.h"
 #include "config_check/commands.h"
 #include "formats/replies.h"
-#include "support/build_paths.h"
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -273,8 +273,7 @@ TEST(ConfigCheckTest, ASurprisingNameIsAdviceThatSaysWhatWillHappen) {
 }
 
 TEST(ConfigCheckTest, TheDefaultsDocumentIsCleanAndSaysSo) {
-  std::ifstream in(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json");
-  const CheckResult r = CheckConfigText(std::string(std::istreambuf_iterator<char>(in), {}));
+  const CheckResult r = CheckConfigText(Defaults().dump(2));
   EXPECT_TRUE(r.findings.empty());
   EXPECT_TRUE(r.defaults_document);
   EXPECT_EQ(r.ExitCode(), 0);
@@ -419,8 +418,7 @@ TEST(ConfigCheckTest, AKeyInTheWrongPlaceIsToldWhereItBelongs) {
 // Invisible and look-alike letters in a key reach the terminal and the JSON
 // report escaped, never as blanks.
 TEST(ConfigCheckTest, InvisibleAndLookAlikeLettersAreShownEscaped) {
-  std::ifstream in(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json");
-  std::string text(std::istreambuf_iterator<char>(in), {});
+  std::string text = Defaults().dump(2);
   text.replace(text.find("\"IntervalMinutes\""), 17, "\"Interval\xc2\xa0Minutes\"");
   text.replace(text.find("\"ChaosMaxSubSteps\": 2"), 21, "\"ChaosMaxSubSteps\": \"2\xe2\x80\x8b\"");
   text.replace(text.find("\"ServerMaxFPS\""), 14, "\"ServerM\xd0\xb0xFPS\"");
@@ -460,9 +458,9 @@ std::string Slurp(const std::filesystem::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A golden file as a text-mode stream writes it: CR LF line ends on Windows.
-std::string GoldenAsWritten(const char* name) {
-  const std::string text = Slurp(std::filesystem::path(QUILLMOOR_GOLDEN_DIR) / name);
+// A document as a text-mode stream writes it: CR LF line ends on Windows.
+std::string AsWritten(const json& document) {
+  const std::string text = document.dump(2);
 #if defined(_WIN32)
   std::string crlf;
   for (char c : text) {
@@ -484,14 +482,14 @@ TEST(ConfigInitTest, WritesBothDocumentsAsThePluginDoesAndKeepsAnExistingConfig)
   fs::create_directories(dir);
   std::ostringstream out, err;
   EXPECT_EQ(RunInit(dir, false, out, err), kExitClean);
-  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
-  EXPECT_EQ(Slurp(dir / "PluginConfig.guide.json"), GoldenAsWritten("PluginConfig.guide.json"));
+  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), AsWritten(Defaults()));
+  EXPECT_EQ(Slurp(dir / "PluginConfig.guide.json"), AsWritten(Quillmoor::BuildGuideDocument()));
 
   std::ofstream(dir / "PluginConfig.json") << "{\"ConfigVersion\": 3}";
   EXPECT_EQ(RunInit(dir, false, out, err), kExitTrouble);
   EXPECT_EQ(Slurp(dir / "PluginConfig.json"), "{\"ConfigVersion\": 3}");
   EXPECT_EQ(RunInit(dir, true, out, err), kExitClean);
-  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
+  EXPECT_EQ(Slurp(dir / "PluginConfig.json"), AsWritten(Defaults()));
   EXPECT_EQ(RunInit(dir / "missing", false, out, err), kExitTrouble);
   fs::remove_all(dir);
 }
@@ -556,10 +554,7 @@ TEST_F(ConfigFilesTest, CheckReadsAsThePluginDoesAndAlwaysReportsInJson) {
      },
      kExitTrouble},
     {"a name that is not UTF-8",
-     [&](const fs::path& d) {
-       return file(d / "bad\xE9\x1b.json",
-                   Slurp(std::string(QUILLMOOR_GOLDEN_DIR) + "/PluginConfig.json"));
-     },
+     [&](const fs::path& d) { return file(d / "bad\xE9\x1b.json", Defaults().dump(2)); },
      kExitClean},
 #endif
   };
@@ -612,7 +607,7 @@ TEST_F(ConfigFilesTest, InitWritesWhereThePluginReads) {
       continue;
     }
     EXPECT_EQ(code, kExitClean) << err.str();
-    EXPECT_EQ(Slurp(dir_ / c.written / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
+    EXPECT_EQ(Slurp(dir_ / c.written / "PluginConfig.json"), AsWritten(Defaults()));
     EXPECT_EQ(RunCheck(dir_ / c.named, {}, check_out, check_err), kExitClean);
     EXPECT_NE(check_out.str().find("the defaults document"), std::string::npos) << check_out.str();
   }
@@ -699,7 +694,7 @@ TEST_F(ConfigFilesTest, InitReplacesALinkAndNeverCreatesItsTarget) {
   EXPECT_TRUE(fs::is_symlink(dir_ / "PluginConfig.json"));
   EXPECT_EQ(RunInit(dir_, true, out, err), kExitClean);
   EXPECT_FALSE(fs::exists(dir_ / "elsewhere.json"));
-  EXPECT_EQ(Slurp(dir_ / "PluginConfig.json"), GoldenAsWritten("PluginConfig.json"));
+  EXPECT_EQ(Slurp(dir_ / "PluginConfig.json"), AsWritten(Defaults()));
 }
 #endif
 

@@ -141,7 +141,8 @@ TEST(ConfigMigrateTest, RefusesWhatCannotBeCarried) {
 TEST(ConfigMigrateTest, ValuesNested70000DeepAreDroppedUnread) {
   const std::string deep = std::string(70'000, '[') + std::string(70'000, ']');
   std::string text = Outdated([](json&) {}).dump(2);
-  text.replace(text.find("15"), 2, deep);
+  const std::string interval = std::to_string(Config{}.AutoGC.IntervalMinutes);
+  text.replace(text.find("\"IntervalMinutes\": " + interval) + 19, interval.size(), deep);
   text.replace(text.find("\"ConfigVersion\""), 0, "\"Old\": " + deep + ", ");
   const Migration m = MigrateText(text);
   ASSERT_EQ(m.error, "");
