@@ -70,7 +70,7 @@ TEST_F(StructureTest, EveryWorldSizeIsWrittenWholeWhateverItsGroups) {
   const struct {
     int structures;
     int nulls;
-  } cases[] = {{1, 0}, {63, 1}, {64, 0}, {64, 1}, {65, 0}, {127, 2}, {129, 0}, {1000, 7}};
+  } cases[] = {{1, 0}, {1023, 1}, {1024, 0}, {1024, 1}, {1025, 0}, {2047, 2}, {2049, 0}, {5000, 7}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.structures) + " structures, " + std::to_string(c.nulls) +
                  " null");
@@ -125,21 +125,26 @@ TEST_F(NoWorldStructures, APassBeforeTheWorldExistsWarnsAndChangesNothing) {
 }
 
 TEST_F(StructureTest, ALookupThatThrowsMidWalkEndsThePassWithoutLeakingAndTheNextPassDoesAll) {
-  World(10, 0);
-  // The 7th lookup of the field is the 7th actor's.
-  host().faults().ThrowOn("lookup:AActor.MinNetUpdateFrequency", 7);
-  UpdateStructureNetFreq(0.2f, 0.1f, true);
-  EXPECT_EQ(Holding(0.2f, 0.1f), 6);
-  EXPECT_EQ(MessagesAt("error"),
-            std::vector<std::string>{"[Quillmoor] StructureNetFreq update exception: injected "
-                                     "fault: lookup:AActor.MinNetUpdateFrequency"});
-  EXPECT_EQ(Stats(), "") << "a failed pass reports no result";
-  EXPECT_EQ(Leaked(), 0u);
-  EXPECT_EQ(host().allocator().BadFrees(), 0u);
+  // In the first group of actors, and after whole groups were written.
+  for (const int failing : {7, 2500}) {
+    SCOPED_TRACE("lookup " + std::to_string(failing) + " fails");
+    World(3000, 0);
+    const std::string before = Stats();
+    // The nth lookup of the field is the nth actor's.
+    host().faults().ThrowOn("lookup:AActor.MinNetUpdateFrequency", failing);
+    UpdateStructureNetFreq(0.2f, 0.1f, true);
+    EXPECT_EQ(Holding(0.2f, 0.1f), failing - 1);
+    EXPECT_EQ(MessagesAt("error"),
+              std::vector<std::string>{"[Quillmoor] StructureNetFreq update exception: injected "
+                                       "fault: lookup:AActor.MinNetUpdateFrequency"});
+    EXPECT_EQ(Stats(), before) << "a failed pass reports no result";
+    EXPECT_EQ(Leaked(), 0u);
+    EXPECT_EQ(host().allocator().BadFrees(), 0u);
 
-  UpdateStructureNetFreq(0.2f, 0.1f, false);
-  EXPECT_EQ(Holding(0.2f, 0.1f), 10);
-  EXPECT_NE(Stats().find("Applied to 10/10 structures."), std::string::npos);
+    UpdateStructureNetFreq(0.2f, 0.1f, false);
+    EXPECT_EQ(Holding(0.2f, 0.1f), 3000);
+    EXPECT_NE(Stats().find("Applied to 3000/3000 structures.", before.size()), std::string::npos);
+  }
 }
 
 TEST_F(StructureTest, AnUnknownExceptionIsReportedAsSuch) {
