@@ -25,9 +25,9 @@ constexpr float kRadius = 1000000.0f;
 // in a tight loop whose misses overlap. Each batch ends with a tail of
 // stores still in flight that the next lookups wait behind: with 64 actors a
 // batch those tails added a third of the misses' own time, with 1024 they
-// are lost in the noise. Prefetching a batch while the next is looked up was slower
-// still: a prefetch that misses the TLB holds up the lookups behind it.
-// 16 KiB of stack.
+// are lost in the noise. Prefetching a batch while the next is looked up was
+// slower still: a prefetch that misses the TLB holds up the lookups behind
+// it. The two arrays of pointers take 16 KiB of stack.
 constexpr int32 kBatch = 1024;
 
 }  // namespace
