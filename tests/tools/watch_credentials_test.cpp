@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/files.h"
 #include "watch/credentials.h"
 
 namespace watch {
@@ -18,18 +19,11 @@ namespace fs = std::filesystem;
 
 class CredentialsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("quillmoor-credentials-test-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   void Write(const std::string& text) {
     std::ofstream(dir_ / kPasswordCredential, std::ios::binary) << text;
   }
-  fs::path dir_;
+  quillmoor_test::TempDir temp_;
+  const fs::path dir_ = temp_.path();
 };
 
 TEST_F(CredentialsTest, PasswordComesFromTheEnvironmentThenTheCredential) {

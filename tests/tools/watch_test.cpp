@@ -15,6 +15,7 @@
 #include "formats/plugin_files.h"
 #include "formats/replies.h"
 #include "formats/stats_line.h"
+#include "support/files.h"
 #include "watch/chart.h"
 #include "watch/chart_layout.h"
 #include "watch/csv.h"
@@ -44,15 +45,8 @@ Sample At(std::int64_t ms, std::string server, std::optional<std::int64_t> objec
 
 class TempDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("quillmoor-watch-test-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  quillmoor_test::TempDir temp_;
+  const fs::path dir_ = temp_.path();
 };
 
 TEST(ServersFileTest, ReadsServersSkipsCommentsAndKeepsBlanksInsidePasswords) {
